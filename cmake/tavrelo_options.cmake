@@ -1,0 +1,40 @@
+# Compiler settings shared by the project's own targets.
+
+option(TAVRELO_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
+option(TAVRELO_SANITIZE "Build native code with AddressSanitizer and UBSan" ON)
+
+set(TAVRELO_IS_WINDOWS OFF)
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(TAVRELO_IS_WINDOWS ON)
+endif()
+
+# Native test builds run under the sanitizers, every object alike, so that
+# the core library and the tests agree on the instrumentation.
+if(NOT TAVRELO_IS_WINDOWS AND TAVRELO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(tavrelo_strict_warnings target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+    -Wnon-virtual-dtor -Wold-style-cast -Wcast-qual -Wformat=2 -Wimplicit-fallthrough)
+  if(TAVRELO_WARNINGS_AS_ERRORS)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# Settings for a shipped Windows executable: wide entry point, GUI subsystem,
+# C++ runtime linked in, ASLR and DEP on, symbols stripped.
+function(tavrelo_windows_executable target)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                               _WIN32_WINNT=0x0601)
+  target_link_options(${target} PRIVATE
+    -municode -mwindows -static -static-libgcc -static-libstdc++ -s
+    -Wl,--dynamicbase -Wl,--nxcompat)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
+  else()
+    target_link_options(${target} PRIVATE -Wl,--large-address-aware)
+  endif()
+endfunction()

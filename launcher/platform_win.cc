@@ -1,0 +1,135 @@
+#include "launcher/platform_win.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "common/failure.h"
+#include "common/text.h"
+#include "launcher/messages.h"
+#include "launcher/paths.h"
+#include "launcher/win_handles.h"
+
+namespace tavrelo {
+namespace {
+
+// Owns a buffer that FormatMessageW allocated with LocalAlloc.
+class LocalBuffer {
+ public:
+  LocalBuffer() = default;
+  ~LocalBuffer() {
+    if (buffer_) LocalFree(buffer_);
+  }
+  LocalBuffer(const LocalBuffer&) = delete;
+  LocalBuffer& operator=(const LocalBuffer&) = delete;
+  wchar_t** out() { return &buffer_; }
+  const wchar_t* get() const { return buffer_; }
+
+ private:
+  wchar_t* buffer_ = nullptr;
+};
+
+std::u16string FromWide(const wchar_t* text, std::size_t length) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// The system's message for an error number, without the trailing line break.
+std::u16string SystemErrorText(DWORD error) {
+  LocalBuffer text;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(text.out()), 0, nullptr);
+  if (length == 0 || text.get() == nullptr) {
+    return u"Unknown error " + DecimalText(error) + u".";
+  }
+  std::u16string message = FromWide(text.get(), length);
+  while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r' ||
+                              message.back() == u' ')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+}  // namespace
+
+void Win32MessageBoxes::Show(const std::u16string& text) {
+  MessageBoxW(nullptr, Wide(text), Wide(kAppTitle), MB_OK | MB_SETFOREGROUND);
+}
+
+bool Win32FileSystem::FileExists(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(ExtendedLengthPath(path)));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void Win32FileSystem::CopyFileOverwrite(const std::u16string& source,
+                                        const std::u16string& destination) {
+  if (CopyFileW(Wide(ExtendedLengthPath(source)), Wide(ExtendedLengthPath(destination)), FALSE)) {
+    return;
+  }
+  const DWORD error = GetLastError();
+  std::u16string description = u"Could not copy \"";
+  description += source;
+  description += u"\" to \"";
+  description += destination;
+  description += u"\".\r\n\r\n";
+  description += SystemErrorText(error);
+  throw Failure(error, description);
+}
+
+std::u16string Win32ProcessControl::CurrentDirectory() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return {};
+    if (length < buffer.size()) return FromWide(buffer.data(), length);
+    buffer.resize(length);
+  }
+}
+
+bool Win32ProcessControl::ChangeDirectory(const std::u16string& folder) {
+  return SetCurrentDirectoryW(Wide(folder)) != 0;
+}
+
+std::uint32_t Win32ProcessControl::StartHidden(const std::u16string& command,
+                                               const std::u16string& working_folder) {
+  // CreateProcessW may write into the command line, so it gets its own copy.
+  std::vector<wchar_t> command_line(command.begin(), command.end());
+  command_line.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      Wide(working_folder), &startup, &started)) {
+    return GetLastError();
+  }
+  UniqueKernelHandle process(started.hProcess);
+  UniqueKernelHandle thread(started.hThread);
+  return 0;
+}
+
+std::u16string Win32ProcessControl::DescribeError(std::uint32_t error) {
+  return SystemErrorText(error);
+}
+
+void Win32ProcessControl::EndProcess(int exit_code) {
+  ExitProcess(static_cast<UINT>(exit_code));
+}
+
+void Win32Clock::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::u16string ModulePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    // A full buffer means the path may have been cut: try again with more room.
+    if (length < buffer.size()) return FromWide(buffer.data(), length);
+    if (buffer.size() >= 0x10000) return FromWide(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace tavrelo

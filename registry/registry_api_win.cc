@@ -1,0 +1,64 @@
+#include "registry/registry_api_win.h"
+
+#include <windows.h>
+
+#include <climits>
+
+namespace tavrelo {
+namespace {
+
+HKEY AsHkey(RegHandle handle) { return reinterpret_cast<HKEY>(handle); }
+
+int ClampToInt(std::size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
+
+}  // namespace
+
+long Win32RegistryApi::OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
+                               RegHandle* opened) {
+  HKEY key = nullptr;
+  const LONG result = RegOpenKeyExA(AsHkey(root), path.c_str(), 0, access, &key);
+  *opened = reinterpret_cast<RegHandle>(key);
+  return result;
+}
+
+long Win32RegistryApi::EnumKey(RegHandle key, std::uint32_t index, char* buffer,
+                               std::uint32_t size) {
+  return RegEnumKeyA(AsHkey(key), index, buffer, size);
+}
+
+long Win32RegistryApi::QueryValue(RegHandle key, const std::string& name, std::uint32_t* type,
+                                  std::uint8_t* data, std::uint32_t* length) {
+  DWORD value_type = *type;
+  DWORD value_length = *length;
+  const LONG result =
+      RegQueryValueExA(AsHkey(key), name.c_str(), nullptr, &value_type, data, &value_length);
+  *type = value_type;
+  *length = value_length;
+  return result;
+}
+
+void Win32RegistryApi::CloseKey(RegHandle key) { RegCloseKey(AsHkey(key)); }
+
+std::string Win32RegistryApi::ToAnsi(std::u16string_view text) {
+  if (text.empty()) return {};
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int units = ClampToInt(text.size());
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string ansi(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, units, ansi.data(), bytes, nullptr, nullptr);
+  return ansi;
+}
+
+std::u16string Win32RegistryApi::FromAnsi(std::string_view text) {
+  if (text.empty()) return {};
+  const int bytes = ClampToInt(text.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, nullptr, 0);
+  if (units <= 0) return {};
+  std::u16string wide(static_cast<std::size_t>(units), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, reinterpret_cast<wchar_t*>(wide.data()),
+                      units);
+  return wide;
+}
+
+}  // namespace tavrelo
