@@ -1,5 +1,6 @@
 #include "launcher/mod_main.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "common/failure.h"
@@ -138,6 +139,7 @@ void RunLauncher(LauncherEnvironment& env) {
   }
   env.clock.Sleep(kLingerMilliseconds);
   env.process.EndProcess(kExitLaunched);
+  std::abort();  // not reached: EndProcess does not return
 }
 
 }  // namespace tavrelo

@@ -49,11 +49,11 @@ const std::u16string* SubKeyList::Find(std::u16string_view name) const {
   return nullptr;
 }
 
-bool RegKeyExists(RegistryApi& api, RegHandle root, std::u16string key_path) {
+bool RegKeyExists(RegistryApi& api, RegHandle root, std::u16string_view key_path) {
   return OpenedKey(api, root, key_path).is_open();
 }
 
-SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string key_path) {
+SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string_view key_path) {
   SubKeyList list;
   std::optional<OpenedKey> opened;
   RegHandle key = root;
@@ -74,8 +74,8 @@ SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string key_p
   return list;
 }
 
-RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string key_path,
-                      std::u16string value_name, RegValue default_value) {
+RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_path,
+                      std::u16string_view value_name, RegValue default_value) {
   OpenedKey key(api, root, key_path);
   if (!key.is_open()) return default_value;
 

@@ -30,17 +30,17 @@ class SubKeyList {
 };
 
 // True when `key_path` under `root` can be opened for reading.
-bool RegKeyExists(RegistryApi& api, RegHandle root, std::u16string key_path);
+bool RegKeyExists(RegistryApi& api, RegHandle root, std::u16string_view key_path);
 
 // Names of the immediate subkeys of `key_path` (of `root` itself when the path
 // is empty). A key that cannot be opened gives an empty list; an enumeration
 // that fails at some index ends the list there.
-SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string key_path);
+SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string_view key_path);
 
 // The typed content of `value_name` in `key_path`. A key that cannot be opened
 // gives `default_value`. An absent value or an unsupported type throws Failure
 // 1001 "Unsupported value type", default or not.
-RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string key_path,
-                      std::u16string value_name, RegValue default_value = {});
+RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_path,
+                      std::u16string_view value_name, RegValue default_value = {});
 
 }  // namespace tavrelo
