@@ -33,6 +33,27 @@ std::u16string FromWide(const wchar_t* text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
+// A process's working folder must be shorter than MAX_PATH. For a longer
+// folder the short (8.3) form of the same folder is used when the volume has
+// short names and it fits; otherwise the folder is passed as it is and the
+// system decides.
+std::u16string UsableWorkingFolder(const std::u16string& folder) {
+  if (folder.size() < MAX_PATH) return folder;
+  const std::u16string extended = ExtendedLengthPath(folder);
+  const DWORD needed = GetShortPathNameW(Wide(extended), nullptr, 0);
+  if (needed == 0) return folder;
+  std::vector<wchar_t> buffer(needed);
+  const DWORD length = GetShortPathNameW(Wide(extended), buffer.data(), needed);
+  if (length == 0 || length >= needed) return folder;
+  std::u16string short_form = FromWide(buffer.data(), length);
+  if (short_form.starts_with(u"\\\\?\\UNC\\")) {
+    short_form = u"\\\\" + short_form.substr(8);
+  } else if (short_form.starts_with(u"\\\\?\\")) {
+    short_form = short_form.substr(4);
+  }
+  return short_form.size() < MAX_PATH ? short_form : folder;
+}
+
 // The system's message for an error number, without the trailing line break.
 std::u16string SystemErrorText(DWORD error) {
   LocalBuffer text;
@@ -100,8 +121,9 @@ std::uint32_t Win32ProcessControl::StartHidden(const std::u16string& command,
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION started = {};
+  const std::u16string folder = UsableWorkingFolder(working_folder);
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      Wide(working_folder), &startup, &started)) {
+                      Wide(folder), &startup, &started)) {
     return GetLastError();
   }
   UniqueKernelHandle process(started.hProcess);

@@ -11,10 +11,27 @@ HKEY AsHkey(RegHandle handle) { return reinterpret_cast<HKEY>(handle); }
 
 int ClampToInt(std::size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
 
+// RegOpenKeyExA converts the path in a buffer of MAX_PATH characters, so a
+// longer path (a deep key, or a subkey name of up to 255 characters under a
+// long parent) fails with ERROR_MORE_DATA. Such a path is opened in steps,
+// each shorter than that, through intermediate keys that are closed again.
+constexpr std::size_t kMaxAnsiKeyPath = MAX_PATH - 1;
+
 }  // namespace
 
 long Win32RegistryApi::OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
                                RegHandle* opened) {
+  if (path.size() > kMaxAnsiKeyPath) {
+    const std::size_t split = path.rfind('\\', kMaxAnsiKeyPath);
+    if (split != std::string::npos && split > 0) {
+      RegHandle parent = 0;
+      const long result = OpenKey(root, path.substr(0, split), access, &parent);
+      if (result != ERROR_SUCCESS) return result;
+      const long child = OpenKey(parent, path.substr(split + 1), access, opened);
+      CloseKey(parent);
+      return child;
+    }
+  }
   HKEY key = nullptr;
   const LONG result = RegOpenKeyExA(AsHkey(root), path.c_str(), 0, access, &key);
   *opened = reinterpret_cast<RegHandle>(key);
