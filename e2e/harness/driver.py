@@ -1,0 +1,93 @@
+"""Running tavrelo-driver.exe and reading what it and the stand-in runtime
+wrote."""
+
+import json
+import os
+
+from .wine import run_detached
+
+FILETIME_PER_SECOND = 10_000_000
+
+
+class DriverResult:
+    """The driver's JSON result, with shortcuts for what the tests ask most."""
+
+    def __init__(self, data, path):
+        self.data = data
+        self.path = path
+
+    def __getitem__(self, key):
+        return self.data[key]
+
+    @property
+    def exit_code(self):
+        return self.data.get("exit_code")
+
+    @property
+    def killed(self):
+        return self.data.get("killed", False)
+
+    @property
+    def boxes(self):
+        return self.data.get("message_boxes", [])
+
+    @property
+    def splash(self):
+        return self.data.get("splash", {})
+
+    @property
+    def inspection(self):
+        return self.data.get("inspection")
+
+    def action(self, name):
+        for action in self.data.get("actions", []):
+            if action["name"] == name:
+                return action
+        raise KeyError(name)
+
+    def exit_seconds_after(self, filetime):
+        """Seconds from a FILETIME stamp (e.g. a child's start) to the
+        launcher's exit, as the system recorded it."""
+        end = self.data.get("exit_time") or self.data["exit_seen_time"]
+        return (end - filetime) / FILETIME_PER_SECOND
+
+    def summary(self):
+        """A short text for assertion messages."""
+        boxes = [box.get("text", "")[:80] for box in self.boxes]
+        if "start_error" in self.data:
+            return f"the driver could not start {self.data['exe']}: error {self.data['start_error']}"
+        return (f"exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
+                f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms boxes={boxes} "
+                f"result={self.path}")
+
+
+def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_ms=30000, **options):
+    """Runs the driver on EXE (Windows path) with working folder CWD (Windows
+    path); OUT is the Unix path of the result file. Keyword options map to
+    the driver's --options (close_at_ms -> --close-at-ms); Unix paths are
+    given for screenshot and kill_when_file."""
+    prefix = session.prefix
+    args = [session.config.driver, "--exe", exe, "--cwd", cwd, "--out", prefix.windows_path(out),
+            "--timeout-ms", str(timeout_ms)]
+    for name, value in options.items():
+        if value is None:
+            continue
+        if name in ("screenshot", "kill_when_file"):
+            value = prefix.windows_path(value)
+        args += ["--" + name.replace("_", "-"), str(value)]
+    if os.path.exists(out):
+        os.unlink(out)
+    completed = run_detached(["wine", *map(str, args)], prefix.env(env, dll_overrides), timeout_ms / 1000 + 60)
+    if completed.returncode != 0 or not os.path.exists(out):
+        raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
+                           f"{completed.stderr.decode(errors='replace')[-2000:]}")
+    with open(out, encoding="utf-8") as handle:
+        return DriverResult(json.load(handle), out)
+
+
+def read_records(path):
+    """The stand-in runtime's records, one per start, in order."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as handle:
+        return [json.loads(line) for line in handle if line.strip()]

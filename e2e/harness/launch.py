@@ -1,0 +1,128 @@
+"""A test case base for running the launcher: fresh application folders and
+runtimes, a record file for the stand-in runtime, and the expected command."""
+
+import os
+import shutil
+
+from .app import clear_java_runtimes, make_app_folder, make_runtime, set_java_runtimes
+from .driver import read_records, run_driver
+from .images import read_bmp, write_png
+from .session import SessionTestCase
+
+# The class path entries the launcher passes, in order.
+JARS = ("comm.jar", "win32com.dll.jar", "jdc.jar", "CDMARostell.jar", "slf4j-log4j12-1.1.0.jar",
+        "slf4j-api-1.1.0.jar", "log4j-1.2.8.jar", "jxl.jar", "slf4j-simple-1.1.0.jar", "swing-layout-1.0.jar")
+MAIN_CLASS = "CDMA.Frame11"
+
+STARTF_USESHOWWINDOW = 0x1
+SW_HIDE = 0
+BACKGROUND = "C0C0FF"
+
+
+def expected_command(program, app_folder):
+    """The command line for PROGRAM ('"<home>\\bin\\java.exe" ' or 'java ')
+    and the application folder as the launcher names it (a drive root keeps
+    its backslash, so its entries read "Q:\\\\RostellCDMA...")."""
+    entries = "".join(f'"{app_folder}\\RostellCDMA\\lib\\{jar}";' for jar in JARS)
+    return f'{program}-classpath {entries}"{app_folder}\\RostellCDMA" {MAIN_CLASS}'
+
+
+def runtime_program(runtime):
+    return f'"{runtime.home}\\bin\\java.exe" '
+
+
+def mul_div(number, numerator, denominator):
+    """MulDiv: the product rounded half away from zero."""
+    product = number * numerator
+    quotient, remainder = divmod(product, denominator)
+    return quotient + (1 if 2 * remainder >= denominator else 0)
+
+
+class LauncherTestCase(SessionTestCase):
+    """Helpers for tests that start tavrelo.exe through the driver."""
+
+    def setUp(self):
+        super().setUp()
+        self.scratch = self.session.scratch(self._testMethodName)
+        self.record_file = self.scratch / "java-records.jsonl"
+
+    @property
+    def prefix(self):
+        return self.session.prefix
+
+    def app_folder(self, *parts, root=None):
+        """tavrelo.exe copied into a new folder (under drive C: unless ROOT,
+        a Unix folder, is given)."""
+        base = root if root is not None else self.prefix.drive_c
+        return make_app_folder(self.session, base.joinpath(*parts))
+
+    def runtime(self, *parts, **kwargs):
+        return make_runtime(self.session, self.prefix.drive_c.joinpath(*parts), **kwargs)
+
+    def use_runtimes(self, versions):
+        set_java_runtimes(self.session, versions)
+
+    def no_runtimes(self):
+        clear_java_runtimes(self.session)
+
+    def remove_later(self, path):
+        def remove():
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.lexists(path):
+                os.unlink(path)
+        self.addCleanup(remove)
+        return path
+
+    def map_drive(self, letter, folder):
+        folder.mkdir(parents=True, exist_ok=True)
+        self.prefix.map_drive(letter, folder)
+        self.addCleanup(self.prefix.unmap_drive, letter)
+        return folder
+
+    def launch(self, app, cwd="C:\\", kill_on_record=True, env=None, **options):
+        """Runs the launcher from APP with working folder CWD under the
+        driver. Unless KILL_ON_RECORD is false, the launcher is ended soon
+        after the stand-in runtime recorded its start (and no box is open),
+        which spares the 10 s wait. Returns the driver's result and the
+        stand-in's records."""
+        child_env = {"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)}
+        child_env.update(env or {})
+        if kill_on_record:
+            options.setdefault("kill_when_file", self.record_file)
+        result = run_driver(self.session, app.exe, cwd, self.scratch / "driver.json", env=child_env, **options)
+        self._keep_result(result)
+        return result, read_records(self.record_file)
+
+    def _keep_result(self, result):
+        target = self.session.artifact(f"{self.session.name}-results")
+        target.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(result.path, target / f"{type(self).__name__}.{self._testMethodName}.json")
+
+    def keep_screenshot(self, bmp_path, name):
+        """Copies a screenshot into the artifacts folder, as BMP and PNG."""
+        target = self.session.artifact(name + ".bmp")
+        shutil.copy2(bmp_path, target)
+        write_png(read_bmp(bmp_path), self.session.artifact(name + ".png"))
+        return target
+
+    # --- assertions ---------------------------------------------------------
+
+    def assert_no_boxes(self, result):
+        self.assertEqual([box["text"] for box in result.boxes], [], result.summary())
+
+    def assert_single_start(self, records, result):
+        self.assertEqual(len(records), 1, f"runtime starts: {records}; {result.summary()}")
+        return records[0]
+
+    def assert_started_hidden(self, record):
+        self.assertTrue(record["startup_flags"] & STARTF_USESHOWWINDOW, record)
+        self.assertEqual(record["show_window"], SW_HIDE, record)
+
+
+def client_pixel(inspection, image, x, y):
+    """Colour (RRGGBB) of client point (x, y) in a screenshot the driver took
+    during INSPECTION."""
+    captured = inspection["captured_rect"]
+    client = inspection["client_rect"]
+    return image.hex(client["left"] - captured["left"] + x, client["top"] - captured["top"] + y)

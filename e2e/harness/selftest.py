@@ -1,0 +1,96 @@
+"""Checks of the harness's own pure-Python parts (no Wine needed):
+    cd e2e && python3 -m unittest harness.selftest"""
+
+import os
+import struct
+import tempfile
+import unittest
+import zlib
+from pathlib import Path
+
+from . import config as config_module
+from .images import read_bmp, write_png
+from .launch import expected_command, mul_div
+from .wine import Prefix, reg_string
+
+
+class PathTests(unittest.TestCase):
+    def setUp(self):
+        self.prefix = Prefix("/tmp/some-prefix", ":1")
+
+    def test_drive_c_and_the_rest_of_the_unix_tree(self):
+        self.assertEqual(self.prefix.windows_path("/tmp/some-prefix/drive_c/App Dir/x.exe"), "C:\\App Dir\\x.exe")
+        self.assertEqual(self.prefix.windows_path("/tmp/some-prefix/drive_c"), "C:\\")
+        self.assertEqual(self.prefix.windows_path("/var/out.json"), "Z:\\var\\out.json")
+        self.assertEqual(self.prefix.unix_path("C:\\App Dir\\x.exe"),
+                         Path("/tmp/some-prefix/drive_c/App Dir/x.exe"))
+
+    def test_mapped_drive_wins_over_z(self):
+        self.prefix.drives["Q"] = Path("/tmp/elsewhere/q")
+        self.assertEqual(self.prefix.windows_path("/tmp/elsewhere/q"), "Q:\\")
+        self.assertEqual(self.prefix.windows_path("/tmp/elsewhere/q/sub"), "Q:\\sub")
+        self.assertEqual(self.prefix.windows_path("/tmp/elsewhere/qq"), "Z:\\tmp\\elsewhere\\qq")
+        self.assertEqual(self.prefix.unix_path("q:\\sub"), Path("/tmp/elsewhere/q/sub"))
+
+    def test_reg_string_escapes(self):
+        self.assertEqual(reg_string('C:\\a "b"'), '"C:\\\\a \\"b\\""')
+
+
+class ExpectationTests(unittest.TestCase):
+    def test_mul_div_rounds_like_windows(self):
+        self.assertEqual(mul_div(7305, 96, 1440), 487)
+        self.assertEqual(mul_div(7755, 96, 1440), 517)    # 516.99..
+        self.assertEqual(mul_div(7740, 96, 1440), 516)
+        self.assertEqual(mul_div(7305, 120, 1440), 609)   # 608.75
+        self.assertEqual(mul_div(7755, 120, 1440), 646)   # 646.25
+        self.assertEqual(mul_div(3, 1, 2), 2)             # halves round up
+
+    def test_drive_root_command(self):
+        command = expected_command("java ", "D:\\")
+        self.assertTrue(command.startswith('java -classpath "D:\\\\RostellCDMA\\lib\\comm.jar";'), command)
+        self.assertTrue(command.endswith('"D:\\\\RostellCDMA" CDMA.Frame11'), command)
+
+
+class ImageTests(unittest.TestCase):
+    def test_bmp_to_png(self):
+        width, height = 3, 2
+        # Bottom-up rows: the last row of the picture comes first.
+        pixels = {(0, 0): (255, 0, 0), (2, 1): (0, 0, 255)}
+        stride = (width * 3 + 3) & ~3
+        body = b""
+        for y in reversed(range(height)):
+            row = b"".join(bytes(reversed(pixels.get((x, y), (192, 192, 255)))) for x in range(width))
+            body += row + b"\0" * (stride - len(row))
+        header = struct.pack("<2sIHHI", b"BM", 54 + len(body), 0, 0, 54)
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(body), 0, 0, 0, 0)
+        with tempfile.TemporaryDirectory() as folder:
+            bmp = os.path.join(folder, "a.bmp")
+            with open(bmp, "wb") as handle:
+                handle.write(header + info + body)
+            image = read_bmp(bmp)
+            self.assertEqual(image.hex(0, 0), "FF0000")
+            self.assertEqual(image.hex(2, 1), "0000FF")
+            self.assertEqual(image.hex(1, 0), "C0C0FF")
+            png = os.path.join(folder, "a.png")
+            write_png(image, png)
+            with open(png, "rb") as handle:
+                data = handle.read()
+        self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
+        idat = data.index(b"IDAT")
+        length = struct.unpack(">I", data[idat - 4:idat])[0]
+        raw = zlib.decompress(data[idat + 4:idat + 4 + length])
+        self.assertEqual(raw[:4], b"\x00\xff\x00\x00")  # filter byte, then the red pixel
+
+
+class ConfigTests(unittest.TestCase):
+    def test_unset_build_folder_is_a_problem(self):
+        saved = {k: os.environ.pop(k) for k in ("TAVRELO_WIN64_DIR", "TAVRELO_EXE", "TAVRELO_E2E_TOOLS")
+                 if k in os.environ}
+        try:
+            self.assertTrue(any("TAVRELO_WIN64_DIR" in p for p in config_module.load().problems))
+        finally:
+            os.environ.update(saved)
+
+
+if __name__ == "__main__":
+    unittest.main()

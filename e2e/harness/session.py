@@ -1,0 +1,122 @@
+"""One test module's world: an X server, a Wine prefix copied from the
+template, a scratch folder, and the timings of its tests."""
+
+import json
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from . import config as config_module
+from . import wine
+from .xvfb import Xvfb
+
+
+class Session:
+    def __init__(self, name, config=None):
+        self.name = name
+        self.config = config or config_module.load()
+        self.root = None
+        self.prefix = None
+        self.xvfb = None
+        self.started = None
+        self.timings = {}
+        self.setup_seconds = None
+        self._counter = 0
+
+    def start(self):
+        if self.config.problems:
+            raise unittest.SkipTest("; ".join(self.config.problems))
+        self.started = time.monotonic()
+        # Next to the template, so that the copy can hard-link its files.
+        self.config.template.parent.mkdir(parents=True, exist_ok=True)
+        self.root = Path(tempfile.mkdtemp(prefix=f"e2e-{self.name}-", dir=self.config.template.parent))
+        try:
+            if self.config.display:
+                display = self.config.display
+            else:
+                self.xvfb = Xvfb()
+                display = self.xvfb.start()
+            wine.ensure_template(self.config.template, display)
+            self.prefix = wine.copy_template(self.config.template, self.root / "prefix")
+            self.prefix.display = display
+            self.prefix.start_server()
+            self.config.artifacts.mkdir(parents=True, exist_ok=True)
+        except BaseException:
+            self.stop()
+            raise
+        self.setup_seconds = time.monotonic() - self.started
+        return self
+
+    def stop(self):
+        if self.prefix:
+            self.prefix.stop_server()
+        if self.xvfb:
+            self.xvfb.stop()
+        if self.root and not self.config.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+        if self.started is not None:
+            total = time.monotonic() - self.started
+            report = {"module": self.name, "total_seconds": round(total, 2),
+                      "setup_seconds": round(self.setup_seconds or 0, 2),
+                      "tests": {k: round(v, 2) for k, v in sorted(self.timings.items())}}
+            print(f"\n[{self.name}] total {total:.1f} s (setup {report['setup_seconds']} s)", file=sys.stderr)
+            for test, seconds in sorted(self.timings.items(), key=lambda item: -item[1]):
+                print(f"  {seconds:6.2f} s  {test}", file=sys.stderr)
+            try:
+                with open(self.config.artifacts / f"timings-{self.name}.json", "w") as handle:
+                    json.dump(report, handle, indent=2)
+            except OSError:
+                pass
+
+    # --- scratch space ------------------------------------------------------
+
+    def scratch(self, name):
+        """A new empty Unix folder outside the prefix (for results, records)."""
+        self._counter += 1
+        folder = self.root / "scratch" / f"{self._counter:03d}-{name}"
+        folder.mkdir(parents=True)
+        return folder
+
+    def c_folder(self, *parts):
+        """A new folder on drive C:, created on the Unix side."""
+        folder = self.prefix.drive_c.joinpath(*parts)
+        folder.mkdir(parents=True, exist_ok=False)
+        return folder
+
+    def artifact(self, name):
+        return self.config.artifacts / name
+
+
+class SessionTestCase(unittest.TestCase):
+    """Test case whose module shares one Session (set by the module's
+    setUpModule); records how long each test took."""
+
+    session = None
+
+    def setUp(self):
+        if self.session is None:
+            self.skipTest("no session")
+        self._test_started = time.monotonic()
+
+    def tearDown(self):
+        if self.session is not None:
+            self.session.timings[self.id().split(".", 1)[-1]] = time.monotonic() - self._test_started
+
+
+def start_session(name):
+    """For a module's setUpModule: one Session shared by all its tests (each
+    module runs in its own process)."""
+    session = Session(name)
+    session.start()
+    SessionTestCase.session = session
+    return session
+
+
+def stop_session():
+    """For a module's tearDownModule."""
+    session, SessionTestCase.session = SessionTestCase.session, None
+    if session:
+        session.stop()

@@ -1,0 +1,225 @@
+"""Wine prefixes: a template made once, cheap copies of it per test module,
+and the registry, drive and path helpers the tests use."""
+
+import fcntl
+import os
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path, PureWindowsPath
+
+# Changing what the template holds: bump this so old templates are rebuilt.
+TEMPLATE_VERSION = "1"
+STAMP_NAME = "e2e-template.stamp"
+
+# Files at least this big under drive_c/windows are hard-linked into copies
+# instead of copied: Wine only reads its installed libraries, and those are
+# nearly all of a prefix's 700 MB. Everything else (registry hives, ini files)
+# is copied, so that nothing a test changes reaches the template.
+LINK_MIN_BYTES = 256 * 1024
+
+
+def run_detached(args, env, timeout):
+    """Runs a command with its output in temporary files, not pipes: the
+    first Wine program starts services (explorer.exe, winedevice.exe) that
+    inherit its output handles and outlive it, so reading pipes to their end
+    would wait for the services to quit."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        returncode = subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(args, returncode, out.read(), err.read())
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def base_environment(prefix, display):
+    env = dict(os.environ)
+    for name in ("WINEDLLOVERRIDES", "WINELOADER", "WINESERVER", "WINEDLLPATH"):
+        env.pop(name, None)
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "DISPLAY": display,
+        "WINEDEBUG": "-all",
+        # No crash dialog waiting for a user, no Mono/Gecko installers.
+        "WINEDLLOVERRIDES": "winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d",
+        # File names with non-ASCII characters are passed through as UTF-8.
+        "LC_ALL": "C.UTF-8",
+    })
+    return env
+
+
+class Prefix:
+    """One Wine prefix with its own wineserver."""
+
+    def __init__(self, path, display):
+        self.path = Path(path)
+        self.display = display
+        self.drives = {}  # letter -> Unix folder, for drives mapped by the tests
+
+    @property
+    def drive_c(self):
+        return self.path / "drive_c"
+
+    def env(self, extra=None, dll_overrides=None):
+        env = base_environment(self.path, self.display)
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] = env["WINEDLLOVERRIDES"] + ";" + dll_overrides
+        if extra:
+            env.update(extra)
+        return env
+
+    def run(self, args, timeout=120, check=True, env=None):
+        result = run_detached(["wine", *map(str, args)], env or self.env(), timeout)
+        if check and result.returncode != 0:
+            raise RuntimeError(f"wine {args} failed with {result.returncode}: "
+                               f"{result.stderr.decode(errors='replace')[-2000:]}")
+        return result
+
+    def start_server(self):
+        # A persistent wineserver: each wine program starts faster when the
+        # server is already there.
+        subprocess.run(["wineserver", "-p"], env=self.env(), check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop_server(self):
+        env = self.env()
+        quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        subprocess.run(["wineserver", "-k"], env=env, **quiet)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=60, **quiet)
+
+    # --- paths ----------------------------------------------------------
+
+    def windows_path(self, unix_path):
+        """The Windows name of a Unix path: under drive_c it is on C:, under a
+        mapped drive on that letter, anything else is reached through Z:."""
+        path = Path(os.path.abspath(unix_path))
+        candidates = [("C", self.drive_c)] + sorted(self.drives.items())
+        for letter, root in candidates:
+            try:
+                relative = path.relative_to(root)
+            except ValueError:
+                continue
+            return f"{letter}:\\" + "\\".join(relative.parts)
+        return "Z:" + str(path).replace("/", "\\")
+
+    def unix_path(self, windows_path):
+        path = PureWindowsPath(windows_path)
+        drive = path.drive.rstrip(":").upper()
+        parts = path.parts[1:]
+        if drive == "C":
+            return self.drive_c.joinpath(*parts)
+        if drive == "Z":
+            return Path("/").joinpath(*parts)
+        if drive in self.drives:
+            return Path(self.drives[drive]).joinpath(*parts)
+        raise ValueError(f"no Unix folder for {windows_path}")
+
+    def map_drive(self, letter, folder):
+        """Makes a Unix folder appear as drive LETTER: (a dosdevices link)."""
+        letter = letter.upper()
+        link = self.path / "dosdevices" / f"{letter.lower()}:"
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        os.symlink(os.path.abspath(folder), link)
+        self.drives[letter] = Path(os.path.abspath(folder))
+
+    def unmap_drive(self, letter):
+        letter = letter.upper()
+        link = self.path / "dosdevices" / f"{letter.lower()}:"
+        if link.is_symlink():
+            link.unlink()
+        self.drives.pop(letter, None)
+
+    # --- registry ---------------------------------------------------------
+
+    def reg(self, *args, check=True):
+        return self.run(["reg", *args], check=check)
+
+    def reg_delete_tree(self, key):
+        # Absent keys are fine: the point is that the key is gone afterwards.
+        self.reg("delete", key, "/f", check=False)
+
+    def reg_import(self, lines):
+        """Imports registry lines (regedit format, without the header)."""
+        text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
+        with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.drive_c, delete=False) as handle:
+            handle.write(b"\xff\xfe" + text.encode("utf-16-le"))
+            name = handle.name
+        try:
+            self.run(["regedit", "/S", self.windows_path(name)])
+        finally:
+            os.unlink(name)
+
+    def set_dpi(self, dpi):
+        self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                 "/d", str(dpi), "/f")
+
+
+def reg_string(text):
+    """A value in regedit's quoted form."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+# --- template and copies ----------------------------------------------------
+
+def create_prefix(path, display):
+    """A new prefix from scratch, set up for tests without a window manager."""
+    path = Path(path)
+    env = base_environment(path, display)
+    for args in (["wineboot", "-i"],
+                 # Without a window manager, DestroyWindow waits ~2 s for one
+                 # that never answers unless Wine manages its windows itself.
+                 ["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"]):
+        result = run_detached(args, env, 300)
+        if result.returncode != 0:
+            raise RuntimeError(f"{args} failed: {result.stderr.decode(errors='replace')[-2000:]}")
+    subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def ensure_template(path, display, fresh=False):
+    """Makes the template prefix unless a current one is there. A lock keeps
+    modules that start together from building it twice."""
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    stamp_text = f"{wine_version()} template {TEMPLATE_VERSION}\n"
+    with open(str(path) + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp = path / STAMP_NAME
+        if not fresh and stamp.is_file() and stamp.read_text() == stamp_text:
+            return path
+        if path.exists():
+            shutil.rmtree(path)
+        building = Path(str(path) + ".building")
+        if building.exists():
+            shutil.rmtree(building)
+        create_prefix(building, display)
+        (building / STAMP_NAME).write_text(stamp_text)
+        building.rename(path)
+        return path
+
+
+def copy_template(template, destination):
+    """A working copy of the template: big installed files hard-linked, all
+    else copied."""
+    template = Path(template)
+    windows_folder = template / "drive_c" / "windows"
+
+    def copy(source, target):
+        source_path = Path(source)
+        if (source_path.stat().st_size >= LINK_MIN_BYTES and windows_folder in source_path.parents
+                and not source_path.name.endswith(".reg")):
+            try:
+                os.link(source, target)
+                return
+            except OSError:
+                pass  # another file system: copied instead
+        shutil.copy2(source, target)
+
+    shutil.copytree(template, destination, symlinks=True, copy_function=copy,
+                    ignore=shutil.ignore_patterns(STAMP_NAME))
+    return Prefix(destination, "")

@@ -1,0 +1,382 @@
+"""End-to-end tests of tavrelo.exe under Wine: the splash window and the start
+of the Java application.
+
+Each test starts the launcher through tavrelo-driver.exe, which watches its
+windows, answers its message boxes and reports; the runtime is a stand-in
+java.exe that records how it was started. Run by hand:
+    TAVRELO_WIN64_DIR=build/win64 python3 e2e/run_module.py test_launch -v
+"""
+
+import ntpath
+import time
+import unittest
+
+import harness
+from harness import BACKGROUND, client_pixel, expected_command, mul_div, runtime_program
+
+# Window style bits (winuser.h).
+WS_OVERLAPPEDWINDOW = 0x00CF0000  # caption, system menu, sizing frame, minimise and maximise boxes
+WS_VISIBLE = 0x10000000
+WS_EX_TOOLWINDOW = 0x00000080
+WS_EX_APPWINDOW = 0x00040000
+SW_SHOWMINNOACTIVE = 7
+
+START_FAILED = "The Java application could not be started."
+
+
+def setUpModule():
+    harness.start_session("launch")
+
+
+def tearDownModule():
+    harness.stop_session()
+
+
+class RuntimeCase(harness.LauncherTestCase):
+    """Tests that need a registered runtime: a stand-in java.exe under a
+    folder with spaces and the support files already present, so no copy
+    message comes in between."""
+
+    runtime_parts = ("Program Files", "Java Test", "jre")
+
+    def setUp(self):
+        super().setUp()
+        parts = self.runtime_parts[:-1] + (f"{self.runtime_parts[-1]}-{self._testMethodName}",)
+        self.jre = self.runtime(*parts)
+        self.remove_later(self.jre.home_unix)
+        self.use_runtimes([("1.6", self.jre.home)])
+
+
+class CommandLineTests(RuntimeCase):
+    def test_exact_command_line_for_an_app_folder_with_spaces(self):
+        app = self.app_folder("Tavrelo Test", "App Folder With Spaces")
+        result, records = self.launch(app, cwd="C:\\")
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
+        # The quoted program name is the one that ran.
+        self.assertEqual(record["exe_path"].lower(), self.jre.java.lower())
+        self.assertEqual(record["current_directory"], app.win)
+        self.assert_started_hidden(record)
+        self.assert_no_boxes(result)
+        # The runtime starts from the timer: ~2 s after the splash appeared,
+        # when the splash is already gone.
+        splash = result.splash
+        self.assertTrue(splash["seen"], result.summary())
+        since_splash = (record["start_time"] - splash["visible_time"]) / harness.FILETIME_PER_SECOND
+        self.assertGreater(since_splash, 1.8, result.summary())
+        self.assertLess(since_splash, 3.5, result.summary())
+        self.assertGreaterEqual(record["start_time"], splash["gone_time"] - 200_000, result.summary())
+
+    def test_literal_command_line_pieces(self):
+        # The same format spelled out once without the helper, so that a
+        # mistake shared by the helper and the launcher still shows.
+        app = self.app_folder("Lit App")
+        _, records = self.launch(app)
+        command = records[0]["command_line"]
+        self.assertTrue(command.startswith(f'"{self.jre.home}\\bin\\java.exe" -classpath "C:\\Lit App\\RostellCDMA'
+                                           '\\lib\\comm.jar";"C:\\Lit App\\RostellCDMA\\lib\\win32com.dll.jar";'),
+                        command)
+        self.assertTrue(command.endswith(';"C:\\Lit App\\RostellCDMA\\lib\\swing-layout-1.0.jar";'
+                                         '"C:\\Lit App\\RostellCDMA" CDMA.Frame11'), command)
+        self.assertEqual(command.count('.jar";'), 10, command)
+
+    def test_app_folder_at_a_drive_root(self):
+        root = self.map_drive("Q", self.session.scratch("drive-q"))
+        app = self.app_folder(root=root)
+        self.assertEqual(app.win, "Q:\\")
+        result, records = self.launch(app, cwd="Q:\\")
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), "Q:\\"))
+        self.assertIn('"Q:\\\\RostellCDMA\\lib\\comm.jar";', record["command_line"])
+        self.assertEqual(record["current_directory"], "Q:\\")
+
+    def test_non_ascii_app_folder(self):
+        app = self.app_folder("Tavrelo Prüfung", "Ωmega 測試 app")
+        result, records = self.launch(app)
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
+        self.assertEqual(record["current_directory"], app.win)
+
+
+class WorkingFolderTests(RuntimeCase):
+    """The child starts in the application folder whatever the launcher's own
+    working folder is."""
+
+    def check_child_folder(self, app, cwd):
+        result, records = self.launch(app, cwd=cwd)
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["current_directory"], app.win, f"launcher started in {cwd}")
+        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
+
+    def test_launcher_started_elsewhere_on_the_same_drive(self):
+        app = self.app_folder("Same Drive", "App")
+        elsewhere = self.session.c_folder("Same Drive", "Somewhere Else")
+        self.check_child_folder(app, self.prefix.windows_path(elsewhere))
+
+    def test_launcher_started_on_another_drive(self):
+        app = self.app_folder("Other Drive", "App")
+        other = self.map_drive("R", self.session.scratch("drive-r"))
+        (other / "work dir").mkdir()
+        self.check_child_folder(app, "R:\\work dir")
+
+
+class RuntimeFromPathTests(harness.LauncherTestCase):
+    """Without a runtime folder the launcher runs plain "java", which the
+    system finds in the application folder."""
+
+    def check_plain_java(self, app, result, records):
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command("java ", app.win))
+        self.assertEqual(record["exe_path"].lower(), (app.win + "\\java.exe").lower())
+        self.assertEqual(record["current_directory"], app.win)
+        self.assert_started_hidden(record)
+
+    def test_empty_java_home(self):
+        self.use_runtimes([("1.6", "")])
+        app = self.app_folder("Empty Home App")
+        harness.plant_standin(self.session, app.unix / "java.exe")
+        result, records = self.launch(app)
+        self.check_plain_java(app, result, records)
+        self.assert_no_boxes(result)
+
+    def test_missing_java_home_reports_the_search_failure_then_starts_java(self):
+        self.use_runtimes([("1.6", None)])
+        app = self.app_folder("Missing Home App")
+        harness.plant_standin(self.session, app.unix / "java.exe")
+        result, records = self.launch(app, dismiss_after_ms=400)
+        texts = [box["text"] for box in result.boxes]
+        self.assertEqual(len(texts), 2, result.summary())
+        self.assertTrue(texts[0], "the first box has the failure's description")
+        self.assertEqual(texts[1], "Error While Searching JVM on Your Machine")
+        # One after the other, each waiting for its OK, and the start last.
+        first, second = result.boxes
+        self.assertGreaterEqual(second["seen_ms"], first["gone_ms"], result.summary())
+        self.assertGreaterEqual(first["gone_ms"] - first["seen_ms"], 400)
+        self.check_plain_java(app, result, records)
+        self.assertGreaterEqual(records[0]["start_time"], second["seen_time"])
+
+
+class LingerTests(RuntimeCase):
+    def test_waits_ten_seconds_after_the_start_then_exits_0(self):
+        app = self.app_folder("Linger App")
+        result, records = self.launch(app, kill_on_record=False, timeout_ms=30000)
+        record = self.assert_single_start(records, result)
+        self.assertFalse(result.killed, result.summary())
+        self.assertEqual(result.exit_code, 0, result.summary())
+        linger = result.exit_seconds_after(record["start_time"])
+        self.assertGreaterEqual(linger, 9.8, result.summary())
+        self.assertLessEqual(linger, 11.0, result.summary())
+        self.assert_no_boxes(result)
+
+
+class EarlyCloseTests(RuntimeCase):
+    """Closing the splash before its timer ends the launcher with exit code 1,
+    at once, without starting anything or showing a box."""
+
+    def close_early(self, how):
+        app = self.app_folder(f"Close {how}")
+        result, records = self.launch(app, kill_on_record=False, close_at_ms=300, close_how=how, timeout_ms=15000)
+        close = result.action("close")
+        self.assertTrue(close["done"], result.summary())
+        self.assertEqual(result.exit_code, 1, result.summary())
+        exit_after_close = (result["exit_seen_ms"] - close["done_ms"]) / 1000
+        self.assertLess(exit_after_close, 1.0, result.summary())
+        self.assert_no_boxes(result)
+        time.sleep(0.3)
+        self.assertEqual(harness.read_records(self.record_file), [], "the runtime was started")
+        self.assertEqual(records, [])
+        return result
+
+    def test_wm_close(self):
+        self.close_early("wmclose")
+
+    def test_system_menu_close(self):
+        self.close_early("syscommand")
+
+    def test_alt_f4(self):
+        result = self.close_early("altf4")
+        self.assertTrue(result["close_was_foreground"], "the splash was not in front for Alt+F4")
+
+
+class SplashStateTests(RuntimeCase):
+    def test_minimised_splash_still_launches(self):
+        app = self.app_folder("Minimised App")
+        result, records = self.launch(app, minimize_at_ms=300, inspect_at_ms=700)
+        self.assertTrue(result.inspection["minimized"], result.summary())
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
+        self.assertGreater(result.splash["gone_ms"], 0)
+        self.assert_no_boxes(result)
+
+    def test_splash_started_minimised_still_launches(self):
+        app = self.app_folder("Started Minimised")
+        result, records = self.launch(app, show_command=SW_SHOWMINNOACTIVE, inspect_at_ms=300)
+        self.assertTrue(result.inspection["minimized"], result.summary())
+        self.assert_single_start(records, result)
+
+    def test_maximised_splash_keeps_the_picture_at_top_left(self):
+        app = self.app_folder("Maximised App")
+        screenshot = self.scratch / "maximised.bmp"
+        result, records = self.launch(app, kill_on_record=False, maximize_at_ms=300, inspect_at_ms=900,
+                                      screenshot=screenshot, close_at_ms=1100)
+        inspection = result.inspection
+        self.assertTrue(inspection["maximized"], result.summary())
+        width = inspection["client_rect"]["width"]
+        height = inspection["client_rect"]["height"]
+        self.assertGreater(width, 487 + 100)
+        self.assertGreater(height, 517 + 100)
+        image = harness.read_bmp(screenshot)
+        self.keep_screenshot(screenshot, "splash-maximised")
+        picture_width, picture_height = 487, mul_div(7740, 96, 1440)
+        self.assertEqual(client_pixel(inspection, image, width - 3, height - 3), BACKGROUND)
+        self.assertEqual(client_pixel(inspection, image, picture_width + 10, 10), BACKGROUND,
+                         "the picture was stretched to the right")
+        self.assertEqual(client_pixel(inspection, image, 10, picture_height + 10), BACKGROUND,
+                         "the picture was stretched downwards")
+        self.assertNotEqual(client_pixel(inspection, image, 2, 2), BACKGROUND, "no picture at the top left")
+        self.assertNotEqual(client_pixel(inspection, image, picture_width - 3, picture_height - 3), BACKGROUND,
+                            "the picture does not keep its size")
+        self.assertEqual(result.exit_code, 1, result.summary())
+        self.assertEqual(records, [])
+
+
+class StartFailureTests(harness.LauncherTestCase):
+    """When the runtime cannot be started: one box with the system's reason,
+    then exit code 2 at once, without the 10 s wait."""
+
+    def check_failure(self, app, error_number):
+        result, records = self.launch(app, kill_on_record=False, dismiss_after_ms=1000, timeout_ms=20000)
+        self.assertEqual(records, [])
+        self.assertEqual(len(result.boxes), 1, result.summary())
+        box = result.boxes[0]
+        self.assertEqual(box["caption"], "Tavrelo")
+        self.assertTrue(box["text"].startswith(START_FAILED + "\r\n\r\nError "), repr(box["text"]))
+        self.assertIn(f"Error {error_number}: ", box["text"])
+        # The reason is the system's text for the error, not left empty.
+        self.assertGreater(len(box["text"].split(f"Error {error_number}: ", 1)[1].strip()), 5, repr(box["text"]))
+        self.assertEqual(box["buttons"], ["OK"])
+        self.assertFalse(box["icon"], box)
+        self.assertTrue(box["owner_null"], box)
+        self.assertTrue(box["foreground"], box)
+        self.assertEqual(result.exit_code, 2, result.summary())
+        # It waited for the OK, then ended at once.
+        self.assertGreaterEqual(result["exit_seen_ms"], box["dismiss_ms"], result.summary())
+        self.assertLess(result["exit_seen_ms"] - box["gone_ms"], 1000, result.summary())
+        self.assertGreaterEqual(box["gone_ms"] - box["seen_ms"], 1000, result.summary())
+        return box
+
+    def test_no_java_anywhere(self):
+        self.use_runtimes([("1.6", "")])
+        self.check_failure(self.app_folder("Nowhere App"), 2)
+
+    def test_runtime_without_java_exe(self):
+        jre = self.runtime("Broken Runtime", "jre", java=False)
+        self.remove_later(jre.home_unix)
+        self.use_runtimes([("1.6", jre.home)])
+        self.check_failure(self.app_folder("Broken Runtime App"), 2)
+
+
+class PlantedProgramTests(RuntimeCase):
+    runtime_parts = ("Program Files", "Java Test", "jre")
+
+    def test_programs_at_unquoted_prefixes_of_the_runtime_path_never_run(self):
+        # Only this test shows a missing quote: when Wine resolves an unquoted
+        # program path itself, it quotes it in the command line the child
+        # sees, so the command line tests cannot tell.
+        planted = [self.prefix.drive_c / "Program.exe", self.prefix.drive_c / "Program Files" / "Java.exe"]
+        for path in planted:
+            harness.plant_standin(self.session, self.remove_later(path))
+        app = self.app_folder("Planted App")
+        result, records = self.launch(app)
+        self.assertEqual([r["exe_path"].lower() for r in records], [self.jre.java.lower()], result.summary())
+
+
+class PlantedDllTests(RuntimeCase):
+    MARKERS = ("gdiplus.dll", "ole32.dll", "oleaut32.dll")
+    OVERRIDES = "gdiplus,ole32,oleaut32=n,b"
+
+    def plant_markers(self, folder):
+        for name in self.MARKERS:
+            source = self.session.config.markers / name
+            (folder / name).write_bytes(source.read_bytes())
+
+    def marker_lines(self, path):
+        return harness.read_records(path)
+
+    def test_libraries_planted_in_the_app_folder_are_not_loaded(self):
+        app = self.app_folder("Dll App")
+        self.plant_markers(app.unix)
+        marker_file = self.scratch / "markers.jsonl"
+        env = {"TAVRELO_MARKER_FILE": self.prefix.windows_path(marker_file)}
+        # Control: a program in that folder that loads gdiplus.dll by name
+        # does get the planted one, so the markers and overrides work.
+        harness.plant_standin(self.session, app.unix / "control.exe")
+        self.prefix.run([app.win + "\\control.exe"],
+                        env=self.prefix.env({**env, "TAVRELO_JAVA_LOAD_LIBRARY": "gdiplus.dll"}, self.OVERRIDES))
+        control = self.marker_lines(marker_file)
+        self.assertEqual([ntpath.basename(line["module"]).lower() for line in control], ["gdiplus.dll"], control)
+        marker_file.unlink()
+
+        result, records = self.launch(app, env=env, dll_overrides=self.OVERRIDES, inspect_at_ms=500)
+        self.assert_single_start(records, result)
+        self.assertEqual(self.marker_lines(marker_file), [])
+        # The picture was still drawn with the system's libraries.
+        self.assertNotEqual(result.inspection["picture_corner"]["rgb"], BACKGROUND)
+
+
+class SplashInspectionTests(RuntimeCase):
+    def inspect(self, name, dpi):
+        app = self.app_folder(f"Inspect {dpi}")
+        screenshot = self.scratch / f"{name}.bmp"
+        result, records = self.launch(app, kill_on_record=False, inspect_at_ms=600, screenshot=screenshot,
+                                      close_at_ms=800)
+        inspection = result.inspection
+        self.assertIsNotNone(inspection, result.summary())
+        self.assertEqual(inspection["dpi"], dpi)
+        self.assertTrue(inspection["screenshot_saved"], inspection)
+        self.keep_screenshot(screenshot, name)
+        self.assertEqual(result.exit_code, 1, result.summary())
+        self.assertEqual(records, [])
+        return inspection, harness.read_bmp(screenshot)
+
+    def check_common(self, inspection, image, width, height, tolerance):
+        client = inspection["client_rect"]
+        self.assertAlmostEqual(client["width"], width, delta=tolerance)
+        self.assertAlmostEqual(client["height"], height, delta=tolerance)
+        self.assertEqual([s["rgb"] for s in inspection["bottom_row"]], [BACKGROUND] * 5, inspection["bottom_row"])
+        for x in range(0, client["width"], 7):
+            self.assertEqual(client_pixel(inspection, image, x, client["height"] - 1), BACKGROUND, f"x={x}")
+        picture_height = mul_div(7740, inspection["dpi"], 1440)
+        self.assertNotEqual(client_pixel(inspection, image, 2, 2), BACKGROUND, "no picture at the top left")
+        self.assertNotEqual(client_pixel(inspection, image, client["width"] // 2, picture_height - 1), BACKGROUND,
+                            "the picture does not reach down to its last row")
+
+    def test_splash_at_96_dpi(self):
+        inspection, image = self.inspect("splash-96dpi", 96)
+        self.assertEqual(inspection["title"], "Tavrelo")
+        self.assertEqual(inspection["style"] & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW, hex(inspection["style"]))
+        self.assertTrue(inspection["style"] & WS_VISIBLE)
+        # Its own taskbar button: an unowned window that is no tool window.
+        self.assertFalse(inspection["exstyle"] & WS_EX_TOOLWINDOW, hex(inspection["exstyle"]))
+        self.assertFalse(inspection["minimized"] or inspection["maximized"])
+        self.check_common(inspection, image, 487, 517, 0)
+        window = inspection["window_rect"]
+        self.assertAlmostEqual((window["left"] + window["right"]) / 2, inspection["screen_width"] / 2, delta=2)
+        self.assertAlmostEqual((window["top"] + window["bottom"]) / 2, inspection["screen_height"] / 2, delta=2)
+        icons = inspection["icons"]
+        self.assertEqual((icons["class_big"].get("width"), icons["class_big"].get("height")), (32, 32), icons)
+        self.assertEqual((icons["class_small"].get("width"), icons["class_small"].get("height")), (16, 16), icons)
+
+    def test_splash_at_120_dpi(self):
+        self.prefix.set_dpi(120)
+        self.addCleanup(self.prefix.set_dpi, 96)
+        inspection, image = self.inspect("splash-120dpi", 120)
+        self.check_common(inspection, image, mul_div(7305, 120, 1440), mul_div(7755, 120, 1440), 1)
+        icons = inspection["icons"]
+        # Icons are loaded at the system's icon sizes for this dpi.
+        self.assertTrue(icons["class_big"]["present"] and icons["class_small"]["present"], icons)
+        self.assertGreater(icons["class_big"]["width"], icons["class_small"]["width"], icons)
+
+
+if __name__ == "__main__":
+    unittest.main()
