@@ -292,33 +292,11 @@ void PressOk(HWND box) {
 
 // --- icons, through icon-probe.dll ------------------------------------------
 
-class Hook {
- public:
-  explicit Hook(HHOOK hook) : hook_(hook) {}
-  ~Hook() {
-    if (hook_) UnhookWindowsHookEx(hook_);
-  }
-  Hook(const Hook&) = delete;
-  Hook& operator=(const Hook&) = delete;
-  explicit operator bool() const { return hook_ != nullptr; }
-
- private:
-  HHOOK hook_;
+struct HookTraits {
+  static HHOOK Invalid() { return nullptr; }
+  static void Close(HHOOK hook) { UnhookWindowsHookEx(hook); }
 };
-
-class Library {
- public:
-  explicit Library(HMODULE module) : module_(module) {}
-  ~Library() {
-    if (module_) FreeLibrary(module_);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
+using UniqueHook = tavrelo::UniqueHandle<HHOOK, HookTraits>;
 
 std::string ErrorJson(const char* what, DWORD error) {
   return e2e::JsonObject().Text("error", e2e::Widen(what)).Unsigned("code", error).Finish();
@@ -327,20 +305,20 @@ std::string ErrorJson(const char* what, DWORD error) {
 std::string ProbeIcons(HWND window) {
   const std::wstring self = e2e::ModuleFileName(nullptr);
   const std::wstring probe_path = self.substr(0, self.find_last_of(L"\\/") + 1) + L"icon-probe.dll";
-  Library probe(LoadLibraryW(probe_path.c_str()));
-  if (!probe.get()) return ErrorJson("icon-probe.dll not loaded", GetLastError());
+  const tavrelo::UniqueModule probe(LoadLibraryW(probe_path.c_str()));
+  if (!probe) return ErrorJson("icon-probe.dll not loaded", GetLastError());
   auto hook_proc = reinterpret_cast<HOOKPROC>(
       reinterpret_cast<void (*)()>(GetProcAddress(probe.get(), e2e::kIconProbeHookName)));
   if (!hook_proc) return ErrorJson("hook function missing", GetLastError());
 
   const DWORD pid = GetCurrentProcessId();
-  e2e::KernelHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, e2e::kIconProbeBytes,
+  e2e::UniqueKernelHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, e2e::kIconProbeBytes,
                                                e2e::IconProbeMappingName(pid).c_str()));
-  e2e::KernelHandle done(CreateEventW(nullptr, TRUE, FALSE, e2e::IconProbeEventName(pid).c_str()));
+  e2e::UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, e2e::IconProbeEventName(pid).c_str()));
   if (!mapping || !done) return ErrorJson("shared block not created", GetLastError());
 
   const DWORD thread = GetWindowThreadProcessId(window, nullptr);
-  Hook hook(SetWindowsHookExW(WH_GETMESSAGE, hook_proc, probe.get(), thread));
+  const UniqueHook hook(SetWindowsHookExW(WH_GETMESSAGE, hook_proc, probe.get(), thread));
   if (!hook) return ErrorJson("hook not installed", GetLastError());
   const UINT message = RegisterWindowMessageW(e2e::kIconProbeMessage);
   if (!PostMessageW(window, message, pid, 0)) return ErrorJson("probe message not posted", GetLastError());
@@ -386,9 +364,8 @@ std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
       .Raw("client_rect", RectJson(client_screen))
       .Number("screen_width", GetSystemMetrics(SM_CXSCREEN))
       .Number("screen_height", GetSystemMetrics(SM_CYSCREEN));
-  if (HDC screen = GetDC(nullptr)) {
-    out.Number("dpi", GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
+  if (const tavrelo::WindowDc screen(nullptr); screen.get()) {
+    out.Number("dpi", GetDeviceCaps(screen.get(), LOGPIXELSY));
   }
 
   // The whole window as it is on the screen; the samples are taken from the
@@ -508,8 +485,8 @@ class Driver {
       start_error_ = GetLastError();
       return Write() ? 0 : 1;
     }
-    process_ = e2e::KernelHandle(started.hProcess);
-    e2e::KernelHandle thread(started.hThread);
+    process_ = e2e::UniqueKernelHandle(started.hProcess);
+    e2e::UniqueKernelHandle thread(started.hThread);
     pid_ = started.dwProcessId;
 
     for (;;) {
@@ -784,7 +761,7 @@ class Driver {
 
   const Options& options_;
   std::vector<Action> actions_;
-  e2e::KernelHandle process_;
+  e2e::UniqueKernelHandle process_;
   DWORD pid_ = 0;
   DWORD start_error_ = 0;
   std::uint64_t start_time_ = 0;

@@ -62,8 +62,8 @@ void Report(HWND window, DWORD driver_pid) {
       .Raw("wm_geticon_small2", DescribeIcon(WindowIcon(window, ICON_SMALL2)));
   const std::string text = report.Finish();
 
-  e2e::KernelHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, e2e::IconProbeMappingName(driver_pid).c_str()));
-  e2e::KernelHandle done(OpenEventW(EVENT_MODIFY_STATE, FALSE, e2e::IconProbeEventName(driver_pid).c_str()));
+  e2e::UniqueKernelHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, e2e::IconProbeMappingName(driver_pid).c_str()));
+  e2e::UniqueKernelHandle done(OpenEventW(EVENT_MODIFY_STATE, FALSE, e2e::IconProbeEventName(driver_pid).c_str()));
   if (!mapping || !done) return;
   void* view = MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(e2e::IconProbeBlock));
   if (!view) return;

@@ -20,35 +20,30 @@ class ScreenImage {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return false;
-    HDC screen = GetDC(nullptr);
-    if (!screen) return false;
-    bool copied = false;
-    if (HDC memory = CreateCompatibleDC(screen)) {
-      BITMAPINFO info = {};
-      info.bmiHeader.biSize = sizeof info.bmiHeader;
-      info.bmiHeader.biWidth = width;
-      info.bmiHeader.biHeight = -height;  // top-down rows
-      info.bmiHeader.biPlanes = 1;
-      info.bmiHeader.biBitCount = 24;
-      info.bmiHeader.biCompression = BI_RGB;
-      void* bits = nullptr;
-      if (HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0)) {
-        HGDIOBJ previous = SelectObject(memory, bitmap);
-        copied = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY | CAPTUREBLT) != FALSE;
-        GdiFlush();
-        if (copied) {
-          stride_ = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-          pixels_.assign(static_cast<const std::uint8_t*>(bits),
-                         static_cast<const std::uint8_t*>(bits) + stride_ * static_cast<std::size_t>(height));
-          area_ = area;
-        }
-        SelectObject(memory, previous);
-        DeleteObject(bitmap);
-      }
-      DeleteDC(memory);
+    const tavrelo::WindowDc screen(nullptr);
+    const tavrelo::UniqueMemoryDc memory(screen.get() ? CreateCompatibleDC(screen.get()) : nullptr);
+    if (!memory) return false;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const tavrelo::UniqueGdiObject bitmap(
+        CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) return false;
+    const tavrelo::SelectedObject selected(memory.get(), bitmap.get());
+    if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY | CAPTUREBLT)) {
+      return false;
     }
-    ReleaseDC(nullptr, screen);
-    return copied;
+    GdiFlush();
+    stride_ = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    pixels_.assign(static_cast<const std::uint8_t*>(bits),
+                   static_cast<const std::uint8_t*>(bits) + stride_ * static_cast<std::size_t>(height));
+    area_ = area;
+    return true;
   }
 
   // The colour at a point given in screen coordinates.

@@ -1,4 +1,4 @@
-// Small pieces shared by the end-to-end helper programs: handle ownership,
+// Small pieces shared by the end-to-end helper programs: file handles,
 // UTF-8 JSON output, the precise clock and file appends.
 #pragma once
 
@@ -9,35 +9,18 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/win_handles.h"
+
 namespace e2e {
 
-// Owns a kernel handle (process, thread, file) and closes it once.
-class KernelHandle {
- public:
-  KernelHandle() = default;
-  explicit KernelHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-  ~KernelHandle() { reset(); }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  KernelHandle(KernelHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  KernelHandle& operator=(KernelHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      handle_ = other.handle_;
-      other.handle_ = nullptr;
-    }
-    return *this;
-  }
-  void reset() {
-    if (handle_) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-  HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HANDLE handle_ = nullptr;
+// The launcher's handle owners serve the tools too. Files from CreateFileW
+// are their own kind: they report failure as INVALID_HANDLE_VALUE.
+using tavrelo::UniqueKernelHandle;
+struct FileHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE file) { CloseHandle(file); }
 };
+using UniqueFile = tavrelo::UniqueHandle<HANDLE, FileHandleTraits>;
 
 // System time in 100 ns units since 1601, the FILETIME scale.
 inline std::uint64_t FileTimeValue(const FILETIME& time) {
@@ -180,7 +163,7 @@ inline std::wstring ModuleFileName(HMODULE module) {
 // Appends bytes to a file with one write on a handle opened for appending
 // only, so that lines from processes writing at the same time never mix.
 inline bool AppendToFile(const std::wstring& path, const std::string& bytes) {
-  KernelHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
@@ -193,7 +176,7 @@ inline bool AppendToFile(const std::wstring& path, const std::string& bytes) {
 inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   const std::wstring temporary = path + L".partial";
   {
-    KernelHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
