@@ -3,7 +3,7 @@ registry: which runtime it chooses, the messages it shows when there is none,
 and how it goes on after a failed search.
 
 Run by hand:
-    TAVRELO_WIN64_DIR=build/win64 python3 e2e/run_module.py test_discovery -v
+    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_discovery -v
 """
 
 import unittest
@@ -127,6 +127,39 @@ class ChoiceTests(DiscoveryCase):
         record = self.assert_single_start(records, result)
         self.assertEqual(record["command_line"], expected_command(f'"{home}\\bin\\java.exe" ', self.app.win))
         self.assertEqual(record["exe_path"].lower(), jre.java.lower())
+        self.assert_no_boxes(result)
+
+
+class RegistryViewTests(DiscoveryCase):
+    """On 64-bit Windows the launcher reads the registry view of its own
+    bitness: the i686 build sees the 32-bit view (WOW6432Node) and so only
+    32-bit runtimes, the x86_64 build the 64-bit view."""
+
+    def other_view(self):
+        return "/reg:64" if self.prefix.view == "/reg:32" else "/reg:32"
+
+    def register_in(self, view, versions):
+        harness.set_java_runtimes(self.session, versions, view=view)
+        self.addCleanup(harness.clear_java_runtimes, self.session, view)
+
+    def test_runtime_registered_only_in_the_other_view_is_not_installed(self):
+        jre = self.make_jre("other-view")
+        self.no_runtimes()
+        self.register_in(self.other_view(), [("1.6", jre.home)])
+        # The import landed in the view it named, and only there.
+        key = harness.app.JAVA_KEY + "\\1.6"
+        self.assertTrue(self.prefix.reg_has_key(key, view=self.other_view()))
+        self.assertFalse(self.prefix.reg_has_key(key))
+        self.assert_ends_with_message([NOT_INSTALLED], EXIT_NOT_INSTALLED)
+
+    def test_runtime_in_its_own_view_is_the_one_started(self):
+        own, other = self.make_jre("own-view"), self.make_jre("other-view")
+        self.use_runtimes([("1.6", own.home)])
+        # Sorts first, so it would win if the launcher read that view.
+        self.register_in(self.other_view(), [("1.5", other.home)])
+        result, records = self.launch(self.app)
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["exe_path"].lower(), own.java.lower())
         self.assert_no_boxes(result)
 
 

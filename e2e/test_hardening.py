@@ -3,7 +3,7 @@ application folders, odd "JavaHome" values and runtime keys, and the
 executable's own version block as the system reads it.
 
 Run by hand:
-    TAVRELO_WIN64_DIR=build/win64 python3 e2e/run_module.py test_hardening -v
+    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_hardening -v
 """
 
 import subprocess
