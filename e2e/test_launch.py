@@ -7,7 +7,6 @@ java.exe that records how it was started. Run by hand:
     TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_launch -v
 """
 
-import ntpath
 import time
 import unittest
 
@@ -289,39 +288,6 @@ class PlantedProgramTests(RuntimeCase):
         app = self.app_folder("Planted App")
         result, records = self.launch(app)
         self.assertEqual([r["exe_path"].lower() for r in records], [self.jre.java.lower()], result.summary())
-
-
-class PlantedDllTests(RuntimeCase):
-    MARKERS = ("gdiplus.dll", "ole32.dll", "oleaut32.dll")
-    OVERRIDES = "gdiplus,ole32,oleaut32=n,b"
-
-    def plant_markers(self, folder):
-        for name in self.MARKERS:
-            source = self.session.config.markers / name
-            (folder / name).write_bytes(source.read_bytes())
-
-    def marker_lines(self, path):
-        return harness.read_records(path)
-
-    def test_libraries_planted_in_the_app_folder_are_not_loaded(self):
-        app = self.app_folder("Dll App")
-        self.plant_markers(app.unix)
-        marker_file = self.scratch / "markers.jsonl"
-        env = {"TAVRELO_MARKER_FILE": self.prefix.windows_path(marker_file)}
-        # Control: a program in that folder that loads gdiplus.dll by name
-        # does get the planted one, so the markers and overrides work.
-        harness.plant_standin(self.session, app.unix / "control.exe")
-        self.prefix.run([app.win + "\\control.exe"],
-                        env=self.prefix.env({**env, "TAVRELO_JAVA_LOAD_LIBRARY": "gdiplus.dll"}, self.OVERRIDES))
-        control = self.marker_lines(marker_file)
-        self.assertEqual([ntpath.basename(line["module"]).lower() for line in control], ["gdiplus.dll"], control)
-        marker_file.unlink()
-
-        result, records = self.launch(app, env=env, dll_overrides=self.OVERRIDES, inspect_at_ms=500)
-        self.assert_single_start(records, result)
-        self.assertEqual(self.marker_lines(marker_file), [])
-        # The picture was still drawn with the system's libraries.
-        self.assertNotEqual(result.inspection["picture_corner"]["rgb"], BACKGROUND)
 
 
 class SplashInspectionTests(RuntimeCase):

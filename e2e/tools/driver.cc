@@ -6,7 +6,8 @@
 // splash; dialogs of class "#32770" are message boxes, which are described
 // (caption, text, buttons, icon, owner) and dismissed with the OK button
 // after --dismiss-after-ms. Timed actions on the splash (close, minimise,
-// maximise, click, inspect) count from the moment it was first seen visible.
+// maximise, click, inspect, list the loaded modules) count from the moment it
+// was first seen visible.
 #include <windows.h>
 #include <psapi.h>
 
@@ -43,6 +44,7 @@ struct Options {
   std::int64_t maximize_at_ms = -1;
   std::int64_t click_at_ms = -1;
   std::int64_t inspect_at_ms = -1;
+  std::int64_t modules_at_ms = -1;
   std::int64_t kill_grace_ms = 500;
   std::int64_t show_command = -1;  // >= 0: passed with STARTF_USESHOWWINDOW
 };
@@ -50,7 +52,7 @@ struct Options {
 constexpr wchar_t kUsage[] =
     L"usage: tavrelo-driver --exe PROGRAM --out RESULT.json [--cwd FOLDER] [--timeout-ms N]\n"
     L"  [--dismiss-after-ms N|-1] [--close-at-ms N] [--close-how wmclose|syscommand|altf4]\n"
-    L"  [--minimize-at-ms N] [--maximize-at-ms N] [--click-at-ms N] [--inspect-at-ms N]\n"
+    L"  [--minimize-at-ms N] [--maximize-at-ms N] [--click-at-ms N] [--inspect-at-ms N] [--modules-at-ms N]\n"
     L"  [--screenshot FILE.bmp] [--kill-when-file FILE] [--kill-grace-ms N] [--show-command N]\n";
 
 bool ParseNumber(const wchar_t* text, std::int64_t& value) {
@@ -71,7 +73,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& erro
       {L"--close-at-ms", &options.close_at_ms},       {L"--minimize-at-ms", &options.minimize_at_ms},
       {L"--maximize-at-ms", &options.maximize_at_ms}, {L"--click-at-ms", &options.click_at_ms},
       {L"--inspect-at-ms", &options.inspect_at_ms},   {L"--kill-grace-ms", &options.kill_grace_ms},
-      {L"--show-command", &options.show_command},
+      {L"--show-command", &options.show_command},     {L"--modules-at-ms", &options.modules_at_ms},
   };
   struct TextOption {
     const wchar_t* name;
@@ -417,6 +419,42 @@ std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
   return out.Finish();
 }
 
+// --- loaded modules ---------------------------------------------------------
+
+// The lower-case base names of the modules loaded in PROCESS, read from its
+// loader list. Only a driver of the program's own bitness reads a 32-bit
+// process's list whole, so the result tells whether the two match.
+std::string ModulesJson(HANDLE process) {
+  BOOL driver_wow64 = FALSE;
+  BOOL program_wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &driver_wow64);
+  IsWow64Process(process, &program_wow64);
+  std::vector<HMODULE> modules(128);
+  for (;;) {
+    const auto bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+    DWORD needed = 0;
+    if (!K32EnumProcessModulesEx(process, modules.data(), bytes, &needed, LIST_MODULES_ALL)) {
+      return ErrorJson("modules not listed", GetLastError());
+    }
+    const std::size_t count = needed / sizeof(HMODULE);
+    const bool complete = needed <= bytes;
+    modules.resize(count);
+    if (complete) break;
+  }
+  std::vector<std::string> names;
+  for (HMODULE module : modules) {
+    wchar_t name[MAX_PATH] = {};
+    const DWORD length = K32GetModuleBaseNameW(process, module, name, MAX_PATH);
+    if (length == 0) continue;
+    CharLowerBuffW(name, length);
+    names.push_back(e2e::JsonString(std::wstring_view(name, length)));
+  }
+  return e2e::JsonObject()
+      .Bool("same_bitness", driver_wow64 == program_wow64)
+      .Raw("names", e2e::JsonArray(names))
+      .Finish();
+}
+
 // --- input ------------------------------------------------------------------
 
 void SendKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
@@ -466,6 +504,7 @@ class Driver {
     if (options.maximize_at_ms >= 0) AddAction("maximize", options.maximize_at_ms);
     if (options.click_at_ms >= 0) AddAction("click", options.click_at_ms);
     if (options.inspect_at_ms >= 0) AddAction("inspect", options.inspect_at_ms);
+    if (options.modules_at_ms >= 0) AddAction("modules", options.modules_at_ms);
     std::stable_sort(actions_.begin(), actions_.end(),
                      [](const Action& a, const Action& b) { return a.at_ms < b.at_ms; });
   }
@@ -675,6 +714,8 @@ class Driver {
         ClickAt(centre);
       } else if (name == "inspect") {
         inspection_ = InspectWindow(splash_, options_.screenshot);
+      } else if (name == "modules") {
+        modules_ = ModulesJson(process_.get());
       }
     }
   }
@@ -756,6 +797,7 @@ class Driver {
       out.Bool("close_was_foreground", close_was_foreground_);
     }
     out.Raw("inspection", inspection_.empty() ? "null" : inspection_);
+    out.Raw("modules", modules_.empty() ? "null" : modules_);
     return e2e::WriteWholeFile(options_.out, out.Finish() + "\n");
   }
 
@@ -786,6 +828,7 @@ class Driver {
   std::vector<MessageBoxRecord> boxes_;
   std::vector<SeenWindow> seen_;
   std::string inspection_;
+  std::string modules_;
 };
 
 }  // namespace

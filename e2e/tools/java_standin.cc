@@ -3,10 +3,10 @@
 // TAVRELO_JAVA_RECORD) and optionally lingers for TAVRELO_JAVA_SLEEP_MS.
 // GUI subsystem: no console is created, so the show state the parent passed
 // in STARTUPINFO is exactly what the record reports.
-// TAVRELO_JAVA_LOAD_LIBRARY names a library to load by its bare name, the way
-// a careless program would: with a marker DLL planted next to this program
-// that shows the planted DLL is found, so a test that expects none to be
-// loaded can really fail.
+// TAVRELO_JAVA_LOAD_LIBRARY names libraries (separated by ';') to load by
+// their bare names, the way a careless program would: with marker DLLs
+// planted next to this program that shows each planted DLL is found, so a
+// test that expects none to be loaded can really fail.
 #include <windows.h>
 
 #include <cwchar>
@@ -54,9 +54,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (e2e::EnvironmentValue(L"TAVRELO_JAVA_RECORD", record_file) && !record_file.empty()) {
     if (!e2e::AppendToFile(record_file, StartRecord(start_time))) exit_code = 1;
   }
-  std::wstring library;
-  if (e2e::EnvironmentValue(L"TAVRELO_JAVA_LOAD_LIBRARY", library) && !library.empty()) {
-    if (HMODULE module = LoadLibraryW(library.c_str())) FreeLibrary(module);
+  std::wstring libraries;
+  if (e2e::EnvironmentValue(L"TAVRELO_JAVA_LOAD_LIBRARY", libraries)) {
+    std::size_t start = 0;
+    while (start < libraries.size()) {
+      std::size_t end = libraries.find(L';', start);
+      if (end == std::wstring::npos) end = libraries.size();
+      const std::wstring library = libraries.substr(start, end - start);
+      if (!library.empty()) {
+        if (HMODULE module = LoadLibraryW(library.c_str())) FreeLibrary(module);
+      }
+      start = end + 1;
+    }
   }
   std::wstring sleep_text;
   if (e2e::EnvironmentValue(L"TAVRELO_JAVA_SLEEP_MS", sleep_text)) {
