@@ -124,9 +124,8 @@ def check_gif(data):
 
 
 def read_gif(data):
-    """Returns (problems, palette, indices): the violated properties, and the
-    global colour table and the first image's pixel indices as far as they
-    could be read (None when they could not)."""
+    """(problems, palette, indices): the violated properties, the global colour
+    table and the first image's pixel indices (None where unreadable)."""
     problems = []
     palette = indices = None
     r = Reader(data)

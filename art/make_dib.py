@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""Turns the splash GIF into the bitmap the launcher draws: a bottom-up 8-bit
-DIB with the GIF's 256 colours, compressed as BI_RLE8. Every row is coded in
-full and closed with end-of-line, the last with end-of-bitmap, so the picture
-covers every pixel. The build runs it: make_dib.py SPLASH.gif OUT.bmp
-"""
+"""make_dib.py SPLASH.gif OUT.bmp, run by the build: the bitmap the launcher
+draws, a bottom-up 8-bit DIB with the GIF's colours, compressed as BI_RLE8.
+Every row is coded in full and ends with end-of-line, the last with
+end-of-bitmap, so the picture covers every pixel."""
 
 import struct
 import sys
@@ -24,21 +23,19 @@ def encode_row(row):
     """Runs of two or more as (count, index); stretches without them in
     absolute mode (0, count, indices, padded to a word), which needs at least
     three pixels, so shorter stretches are runs of one."""
-    out = bytearray()
-    x = 0
+    out, x = bytearray(), 0
     while x < len(row):
-        if run_length(row, x) >= 2:
-            out += bytes((run_length(row, x), row[x]))
-            x += out[-2]
+        run = run_length(row, x)
+        if run >= 2:
+            out += bytes((run, row[x]))
+            x += run
             continue
         start = x
         while x < len(row) and x - start < 255 and run_length(row, x) < 2:
             x += 1
         literal = row[start:x]
-        if len(literal) < 3:
-            out += b"".join(bytes((1, index)) for index in literal)
-        else:
-            out += bytes((0, len(literal))) + literal + b"\x00" * (len(literal) & 1)
+        out += (bytes((0, len(literal))) + literal + bytes(len(literal) & 1) if len(literal) >= 3
+                else b"".join(bytes((1, index)) for index in literal))
     return bytes(out)
 
 
