@@ -55,11 +55,10 @@ def main(gif_path, bmp_path):
     problems, palette, indices = read_gif(gif)
     for problem in problems:
         print("%s: %s" % (gif_path, problem), file=sys.stderr)
-    if problems:
-        return 1
-    with open(bmp_path, "wb") as f:
-        f.write(encode_dib(*struct.unpack_from("<HH", gif, 6), palette, indices))
-    return 0
+    if not problems:
+        with open(bmp_path, "wb") as f:
+            f.write(encode_dib(*struct.unpack_from("<HH", gif, 6), palette, indices))
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":
