@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Checks Tavrelo's splash picture and icon files (standard library only).
-
-Usage: check_art.py SPLASH.gif ICON.ico
+"""Checks Tavrelo's splash picture and icon files (standard library only):
+check_art.py SPLASH.gif ICON.ico
 
 The splash must be a GIF89a of 490 x 517 pixels with a full 256-entry global
 colour table ending in C0C0FF, exactly one non-interlaced full-size image,
@@ -121,21 +120,27 @@ def lzw_decode(data, min_code_size, limit):
 
 def check_gif(data):
     """Returns a list of the splash picture's violated properties."""
+    return read_gif(data)[0]
+
+
+def read_gif(data):
+    """(problems, palette, indices): the violated properties, the global colour
+    table and the first image's pixel indices (None where unreadable)."""
     problems = []
+    palette = indices = None
     r = Reader(data)
     try:
         signature = r.take(6)
         if signature != b"GIF89a":
             problems.append("signature is %r, expected b'GIF89a'" % signature)
             if signature[:3] != b"GIF":
-                return problems
+                return problems, palette, indices
         width, height = r.u16(), r.u16()
         if (width, height) != GIF_SIZE:
             problems.append("logical screen is %dx%d, expected %dx%d" %
                             ((width, height) + GIF_SIZE))
         packed = r.byte()
         r.take(2)  # background colour index, pixel aspect ratio
-        palette = None
         if not packed & 0x80:
             problems.append("no global colour table")
         else:
@@ -166,7 +171,7 @@ def check_gif(data):
                 continue
             if introducer != 0x2C:
                 problems.append("unknown block 0x%02X at byte %d" % (introducer, r.pos - 1))
-                return problems
+                return problems, palette, indices
             images += 1
             left, top, w, h = r.u16(), r.u16(), r.u16(), r.u16()
             flags = r.byte()
@@ -189,16 +194,17 @@ def check_gif(data):
                 if not 2 <= min_code_size <= 11:
                     continue
             try:
-                indices, left_over = lzw_decode(compressed, min_code_size, w * h)
+                decoded, left_over = lzw_decode(compressed, min_code_size, w * h)
             except LzwError as e:
                 problems.append(str(e))
                 continue
             if left_over > 1:
                 problems.append("%d bytes of LZW data follow the end-of-information code" %
                                 left_over)
-            if len(indices) != w * h:
+            if len(decoded) != w * h:
                 problems.append("LZW data decodes to %d pixels, expected %d" %
-                                (len(indices), w * h))
+                                (len(decoded), w * h))
+            indices = decoded
             if colours is None or not indices:
                 continue
             background = [i for i, c in enumerate(colours) if c == BACKGROUND]
@@ -218,7 +224,7 @@ def check_gif(data):
             problems.append("%d bytes follow the trailer" % (len(data) - r.pos))
     except Truncated as e:
         problems.append("truncated: " + str(e))
-    return problems
+    return problems, palette, indices
 
 
 def check_ico(data):
@@ -328,7 +334,7 @@ def check_icon_bitmap(name, bitmap, w, h, xor_size, and_size):
 
 def main(argv):
     if len(argv) != 2:
-        print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
+        print(__doc__.strip().split("\n\n")[0], file=sys.stderr)
         return 2
     failed = False
     for path, check in zip(argv, (check_gif, check_ico)):

@@ -8,7 +8,7 @@ transparency mask). The artwork is drawn with PIL, but both files are encoded
 here, so their bytes do not depend on PIL's writers. The same input always
 gives byte-identical files.
 
-Usage: /usr/bin/python3 art/make_art.py [--preview PNG]
+Usage: /usr/bin/python3 art/make_art.py [--out-dir FOLDER]
 """
 
 import argparse
@@ -34,9 +34,7 @@ BLACK = (0, 0, 0)
 INKS = (NAVY, ACCENT, WHITE, SOFT)
 
 
-# ---------------------------------------------------------------------------
-# Palette and quantisation
-# ---------------------------------------------------------------------------
+# --- Palette and quantisation ---
 
 def build_palette(first=None, last=None, steps=26):
     """Returns 256 colours: the inks, every ramp between two of them, and
@@ -90,9 +88,7 @@ class Quantiser:
         return found
 
 
-# ---------------------------------------------------------------------------
-# GIF encoder
-# ---------------------------------------------------------------------------
+# --- GIF encoder ---
 
 def lzw_encode(indices, min_code_size=8):
     """Compresses colour indices with GIF's variable-length LZW.
@@ -186,9 +182,7 @@ def encode_gif(width, height, palette, indices, background_index=255):
     return bytes(out)
 
 
-# ---------------------------------------------------------------------------
-# ICO encoder
-# ---------------------------------------------------------------------------
+# --- ICO encoder ---
 
 def icon_bitmap(size, palette, indices, opaque):
     """One icon image: BITMAPINFOHEADER, palette, XOR rows, AND mask.
@@ -231,9 +225,7 @@ def encode_ico(images):
     return bytes(out)
 
 
-# ---------------------------------------------------------------------------
-# Artwork
-# ---------------------------------------------------------------------------
+# --- Artwork ---
 
 def font(name, size):
     from PIL import ImageFont
@@ -399,62 +391,12 @@ def render_icon(size):
     return palette, indices, opaque
 
 
-# ---------------------------------------------------------------------------
-# Output
-# ---------------------------------------------------------------------------
-
-def verify_with_pil(gif_bytes, gif_indices, ico_bytes, icons):
-    """Decodes the written bytes with PIL's readers, an independent decoder,
-    and compares them with what was encoded."""
-    import io
-    from PIL import Image
-    with Image.open(io.BytesIO(gif_bytes)) as picture:
-        if picture.size != SPLASH_SIZE or picture.tobytes() != gif_indices:
-            raise RuntimeError("splash.gif does not decode to the rendered picture")
-    with Image.open(io.BytesIO(ico_bytes)) as icon:
-        for size, palette, indices, opaque in icons:
-            frame = icon.ico.getimage((size, size)).convert("RGBA")
-            expected = [palette[i] + (255,) if o else (0, 0, 0, 0)
-                        for i, o in zip(indices, opaque)]
-            got = [p if p[3] else (0, 0, 0, 0) for p in frame.getdata()]
-            if got != expected:
-                raise RuntimeError("tavrelo.ico %dx%d does not decode as encoded" % (size, size))
-
-
-def write_preview(path, gif_bytes, ico_bytes):
-    """A PNG showing the splash on its window colour and the icons at 1x and
-    8x on a checkerboard (so transparency shows)."""
-    import io
-    from PIL import Image
-    splash = Image.open(io.BytesIO(gif_bytes)).convert("RGB")
-    icon = Image.open(io.BytesIO(ico_bytes))
-    margin = 20
-    w = margin * 3 + splash.width + 32 * 8
-    h = margin * 2 + splash.height
-    sheet = Image.new("RGB", (w, h), BACKGROUND)
-    sheet.paste(splash, (margin, margin))
-    x = margin * 2 + splash.width
-    y = margin
-    for size in ICON_SIZES:
-        frame = icon.ico.getimage((size, size)).convert("RGBA")
-        for scale in (1, 8):
-            big = frame.resize((size * scale, size * scale), Image.NEAREST)
-            tile = Image.new("RGB", big.size)
-            for ty in range(0, big.height, 8):
-                for tx in range(0, big.width, 8):
-                    shade = 230 if (tx // 8 + ty // 8) % 2 else 255
-                    tile.paste((shade, shade, shade), (tx, ty, tx + 8, ty + 8))
-            tile.paste(big, (0, 0), big)
-            sheet.paste(tile, (x, y))
-            y += tile.height + margin
-    sheet.save(path)
-
+# --- Output ---
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out-dir", default=RESOURCE_DIR,
                         help="folder for splash.gif and tavrelo.ico (default: %(default)s)")
-    parser.add_argument("--preview", metavar="PNG", help="also write a PNG preview here")
     args = parser.parse_args(argv)
 
     palette, indices = render_splash()
@@ -462,9 +404,7 @@ def main(argv):
     icons = [(size,) + render_icon(size) for size in ICON_SIZES]
     ico_bytes = encode_ico(icons)
 
-    verify_with_pil(gif_bytes, indices, ico_bytes, icons)
-    sys.path.insert(0, ART_DIR)
-    import check_art
+    import check_art  # beside this script
     problems = check_art.check_gif(gif_bytes) + check_art.check_ico(ico_bytes)
     if problems:
         for problem in problems:
@@ -475,12 +415,7 @@ def main(argv):
     for name, data in (("splash.gif", gif_bytes), ("tavrelo.ico", ico_bytes)):
         with open(os.path.join(args.out_dir, name), "wb") as f:
             f.write(data)
-    share = sum(1 for i in indices if palette[i] == BACKGROUND) / float(len(indices))
-    print("splash.gif: %d bytes, %.1f%% background" % (len(gif_bytes), share * 100))
-    print("tavrelo.ico: %d bytes" % len(ico_bytes))
-    if args.preview:
-        write_preview(args.preview, gif_bytes, ico_bytes)
-        print("preview: " + args.preview)
+    print("splash.gif: %d bytes, tavrelo.ico: %d bytes" % (len(gif_bytes), len(ico_bytes)))
     return 0
 
 

@@ -3,7 +3,7 @@
 
 Verifies the machine type, GUI subsystem, ASLR/DEP (and high-entropy ASLR on
 x86_64), that symbols are stripped, that only DLLs present on every Windows are
-imported, and the icon group, splash picture, version block and manifest.
+imported, and the icon group, splash bitmap, version block and manifest.
 Prints a short report; exits non-zero listing every property that is wrong.
 
     pe_check.py EXE --arch i686|x86_64 [--json OUT]
@@ -14,7 +14,7 @@ import struct
 import sys
 
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
-RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 10, 14, 16, 24
+RT_BITMAP, RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 14, 16, 24
 
 
 class Pe:
@@ -175,10 +175,11 @@ def check(path, arch):
             if size != 40 + 1024 + w * h + mask:
                 problems.append("icon %dx%d has no transparency mask" % (w, h))
 
-    gif = res.get(RT_RCDATA, {}).get(101, b"")
-    if gif[:6] != b"GIF89a" or struct.unpack_from("<HH", gif, 6) != (490, 517):
-        problems.append("splash picture is not a 490 x 517 GIF89a")
-    report["splash_bytes"] = len(gif)
+    splash = res.get(RT_BITMAP, {}).get(101, b"")
+    # Info header: size, width, height, planes, bits per pixel, compression.
+    if len(splash) < 40 or struct.unpack_from("<IiiHHI", splash) != (40, 490, 517, 1, 8, 1):
+        problems.append("splash picture is not a 490 x 517 bottom-up 8-bit RLE8 bitmap")
+    report["splash_bytes"] = len(splash)
 
     version = res.get(RT_VERSION, {}).get(1)
     if not version:

@@ -31,13 +31,14 @@ function(tavrelo_strict_warnings target)
 endfunction()
 
 # Settings for a shipped Windows executable: wide entry point, GUI subsystem,
-# C++ runtime linked in, ASLR and DEP on, symbols stripped.
+# C++ runtime linked in, ASLR and DEP on, symbols stripped, and no link time
+# stamp, so that the same sources always give the same bytes.
 function(tavrelo_windows_executable target)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0601)
   target_link_options(${target} PRIVATE
     -municode -mwindows -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
-    -Wl,--dynamicbase -Wl,--nxcompat)
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
   else()

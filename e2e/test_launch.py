@@ -7,8 +7,10 @@ java.exe that records how it was started. Run by hand:
     TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_launch -v
 """
 
+import struct
 import time
 import unittest
+from pathlib import Path
 
 import harness
 from harness import BACKGROUND, client_pixel, expected_command, mul_div, runtime_program
@@ -21,6 +23,8 @@ WS_EX_APPWINDOW = 0x00040000
 SW_SHOWMINNOACTIVE = 7
 
 START_FAILED = "The Java application could not be started."
+# Screenshots of the splash as it must look, which the README shows too.
+REFERENCE_SCREENSHOTS = Path(__file__).resolve().parent.parent / "docs"
 
 
 def setUpModule():
@@ -317,8 +321,20 @@ class SplashInspectionTests(RuntimeCase):
         self.assertNotEqual(client_pixel(inspection, image, client["width"] // 2, picture_height - 1), BACKGROUND,
                             "the picture does not reach down to its last row")
 
+    def assert_matches_reference(self, inspection, image, name):
+        """The client area is pixel for pixel the one in docs/NAME.png, a
+        screenshot taken the same way."""
+        reference = harness.read_png(REFERENCE_SCREENSHOTS / f"{name}.png")
+        self.assertEqual((image.width, image.height), (reference.width, reference.height))
+        client, captured = inspection["client_rect"], inspection["captured_rect"]
+        left, top = client["left"] - captured["left"], client["top"] - captured["top"]
+        differing = [(x, y) for y in range(top, top + client["height"]) for x in range(left, left + client["width"])
+                     if image.pixel(x, y) != reference.pixel(x, y)]
+        self.assertEqual(differing[:5], [], f"{len(differing)} pixels differ from docs/{name}.png")
+
     def test_splash_at_96_dpi(self):
         inspection, image = self.inspect("splash-96dpi", 96)
+        self.assert_matches_reference(inspection, image, "splash-96dpi")
         self.assertEqual(inspection["title"], "Tavrelo")
         self.assertEqual(inspection["style"] & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW, hex(inspection["style"]))
         self.assertTrue(inspection["style"] & WS_VISIBLE)
@@ -338,11 +354,40 @@ class SplashInspectionTests(RuntimeCase):
         self.addCleanup(self.prefix.set_dpi, 96)
         inspection, image = self.inspect("splash-120dpi", 120)
         self.check_common(inspection, image, mul_div(7305, 120, 1440), mul_div(7755, 120, 1440), 1)
+        self.assert_matches_reference(inspection, image, "splash-120dpi")
         icons = inspection["icons"]
         # Icons are loaded at the system's icon sizes for this dpi.
         self.assertTrue(icons["class_big"]["present"] and icons["class_small"]["present"], icons)
         self.assertGreater(icons["class_big"]["width"], icons["class_small"]["width"], icons)
 
+
+class DamagedPictureTests(RuntimeCase):
+    """A splash bitmap that fails the launcher's checks is not drawn: the
+    window shows its background alone, and the launch goes on."""
+
+    def check_damaged(self, offset, patch):
+        """Overwrites the launcher's copy of its splash bitmap with PATCH at
+        OFFSET from the bitmap's start, then looks at the splash."""
+        app = self.app_folder(self._testMethodName)
+        exe_file = app.unix / "tavrelo.exe"
+        exe = bytearray(exe_file.read_bytes())
+        at = exe.find(struct.pack("<IiiHHI", 40, 490, 517, 1, 8, 1))  # size, width, height, planes, bits, RLE8
+        self.assertGreater(at, 0, "no splash bitmap in the executable")
+        exe[at + offset:at + offset + len(patch)] = patch
+        exe_file.write_bytes(bytes(exe))
+        screenshot = self.scratch / "damaged.bmp"
+        result, records = self.launch(app, inspect_at_ms=600, screenshot=screenshot)
+        inspection, image = result.inspection, harness.read_bmp(screenshot)
+        picture_height = mul_div(7740, 96, 1440)
+        for x, y in ((2, 2), (243, picture_height // 2), (243, picture_height - 1)):
+            self.assertEqual(client_pixel(inspection, image, x, y), BACKGROUND, (x, y))
+        self.assert_single_start(records, result)
+
+    def test_codes_cut_short(self):
+        self.check_damaged(20, struct.pack("<I", 10))  # the image size in the header
+
+    def test_delta_jump_that_would_leave_pixels_undrawn(self):
+        self.check_damaged(40 + 256 * 4, b"\x00\x02\x05\x00")  # the first code, after the palette
 
 if __name__ == "__main__":
     unittest.main()

@@ -26,6 +26,20 @@ UniqueIcon LoadAppIcon(HINSTANCE instance, int width_metric, int height_metric) 
                  GetSystemMetrics(width_metric), GetSystemMetrics(height_metric), 0)));
 }
 
+// The splash takes no text input, so its thread needs no input method. With
+// input methods off before the first window exists, none is attached to the
+// window, and nothing that input methods load (text services, COM) is loaded.
+// imm32 is already there when the system uses input methods at all; where it
+// is not, there is nothing to turn off.
+void TurnOffInputMethods() {
+  using ImmDisableImeFn = BOOL(WINAPI*)(DWORD);
+  HMODULE imm32 = GetModuleHandleW(L"imm32.dll");
+  if (!imm32) return;
+  auto disable = reinterpret_cast<ImmDisableImeFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(imm32, "ImmDisableIME")));
+  if (disable) disable(0);  // 0: the calling thread
+}
+
 }  // namespace
 
 FrmSplash::FrmSplash(HINSTANCE instance, LauncherEnvironment& env)
@@ -37,10 +51,11 @@ FrmSplash::~FrmSplash() {
 }
 
 bool FrmSplash::Create(int show_command) {
+  TurnOffInputMethods();
   background_.reset(CreateSolidBrush(kBackground));
   big_icon_ = LoadAppIcon(instance_, SM_CXICON, SM_CYICON);
   small_icon_ = LoadAppIcon(instance_, SM_CXSMICON, SM_CYSMICON);
-  picture_ = LoadSplashPicture(instance_, IDR_SPLASH_GIF, kBackground);
+  picture_ = LoadSplashPicture(instance_, IDB_SPLASH);
 
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof window_class;

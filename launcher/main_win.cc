@@ -7,7 +7,7 @@
 #include "launcher/mod_main.h"
 #include "launcher/paths.h"
 #include "launcher/platform_win.h"
-#include "launcher/system_library_win.h"
+#include "launcher/dll_search_win.h"
 #include "registry/registry_api_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {

@@ -1,21 +1,20 @@
-// The splash picture, decoded once from the executable's resources.
+// The splash picture, drawn with GDI straight from the executable's bitmap
+// resource: nothing is decoded into memory and no imaging library is loaded.
 #pragma once
 
 #include <windows.h>
 
-#include "launcher/win_handles.h"
-
 namespace tavrelo {
 
 struct SplashPicture {
-  UniqueGdiObject bitmap;  // a bitmap at the picture's natural size, or empty
+  const BITMAPINFO* info = nullptr;  // header and palette in the resource, or none
+  const void* bits = nullptr;        // the RLE8 pixels that follow them
   SIZE size = {0, 0};
 };
 
-// Decodes the GIF resource `resource_id` of `instance` with GDI+, loaded from
-// System32 only for as long as the decoding takes. Empty when it cannot be
-// decoded; the splash then shows its background colour alone.
-SplashPicture LoadSplashPicture(HINSTANCE instance, int resource_id, COLORREF background);
+// Finds and checks the bitmap resource `resource_id` of `instance`. Empty when
+// it is missing or malformed; the splash then shows its background alone.
+SplashPicture LoadSplashPicture(HINSTANCE instance, int resource_id);
 
 // Draws `picture` stretched into `target` of `dc`, smoothly filtered.
 void DrawStretched(HDC dc, const SplashPicture& picture, const RECT& target);

@@ -1,5 +1,5 @@
-"""Reading the driver's 24-bit BMP screenshots and writing them as PNG,
-with the standard library only."""
+"""Reading the driver's 24-bit BMP screenshots, and writing and reading them
+as PNG, with the standard library only."""
 
 import struct
 import zlib
@@ -55,3 +55,27 @@ def write_png(image, path):
     with open(path, "wb") as handle:
         handle.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
                      + chunk(b"IEND", b""))
+
+
+def read_png(path):
+    """Reads a PNG as write_png writes it: 8-bit RGB, rows without filters."""
+    with open(path, "rb") as handle:
+        data = handle.read()
+    position, header, compressed = 8, None, b""
+    while position < len(data):
+        length, kind = struct.unpack_from(">I4s", data, position)
+        payload = data[position + 8:position + 8 + length]
+        position += 12 + length
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", payload)
+        elif kind == b"IDAT":
+            compressed += payload
+    width, height = header[:2]
+    if header[2:] != (8, 2, 0, 0, 0):
+        raise ValueError(f"{path}: only unfiltered 8-bit RGB PNG files are read here")
+    raw = zlib.decompress(compressed)
+    stride = 1 + 3 * width
+    rows = [raw[y * stride:(y + 1) * stride] for y in range(height)]
+    if any(row[0] != 0 for row in rows):
+        raise ValueError(f"{path}: rows with filters are not read here")
+    return Image(width, height, [row[1:] for row in rows])
