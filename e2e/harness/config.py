@@ -9,7 +9,8 @@ from pathlib import Path
 from . import wine
 
 # The shipped executable is the i686 one: it is what a session tests unless
-# told otherwise (TAVRELO_E2E_BITNESS or the bitness argument).
+# told otherwise (the bitness argument or TAVRELO_E2E_BITNESS), or unless only
+# the x86_64 build folder is given.
 DEFAULT_BITNESS = "i686"
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
 # The registry view a program of each bitness sees, as reg.exe names it.
@@ -49,7 +50,10 @@ class Config:
 
 
 def bitness_from(value=None):
-    bitness = value or os.environ.get("TAVRELO_E2E_BITNESS") or DEFAULT_BITNESS
+    bitness = value or os.environ.get("TAVRELO_E2E_BITNESS")
+    if not bitness:
+        only_x86_64 = os.environ.get("TAVRELO_WIN64_DIR") and not os.environ.get("TAVRELO_WIN32_DIR")
+        bitness = "x86_64" if only_x86_64 else DEFAULT_BITNESS
     if bitness not in BUILD_VARIABLES:
         raise ValueError(f"unknown bitness {bitness!r}: use one of {', '.join(BUILD_VARIABLES)}")
     return bitness

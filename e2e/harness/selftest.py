@@ -7,8 +7,10 @@ import tempfile
 import unittest
 import zlib
 from pathlib import Path
+from unittest import mock
 
 from . import config as config_module
+from . import wine
 from .images import read_bmp, write_png
 from .launch import expected_command, mul_div
 from .wine import Prefix, reg_string
@@ -104,6 +106,11 @@ class ConfigTests(unittest.TestCase):
         with self.assertRaises(ValueError):
             config_module.load("arm64")
 
+    def test_only_the_x86_64_build_given_means_x86_64(self):
+        os.environ["TAVRELO_WIN64_DIR"] = "/b/win64"
+        self.assertEqual(config_module.load().bitness, "x86_64")
+        self.assertEqual(config_module.load("i686").bitness, "i686")
+
 
 class RegistryViewTests(unittest.TestCase):
     """Every registry write through a prefix names its view: reg.exe of
@@ -132,6 +139,50 @@ class RegistryViewTests(unittest.TestCase):
 
 class RegResult:
     returncode = 0
+
+
+class Wow64Tests(unittest.TestCase):
+    """A missing or unusable 32-bit half of Wine, or a template made without
+    it, is reported with its fix, never taken as fine."""
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = Path(folder.name)
+        (self.folder / "wine64").write_text("")
+        patcher = mock.patch.object(wine, "loader", return_value=str(self.folder / "wine64"))
+        patcher.start()
+        self.addCleanup(patcher.stop)
+
+    def problem(self):
+        return wine.wow64_problem.__wrapped__()
+
+    def test_missing_32_bit_loader_names_the_package_and_the_fix(self):
+        problem = self.problem()
+        self.assertIn("wine32:i386", problem)
+        self.assertIn("scripts/install-deps", problem)
+
+    def test_32_bit_loader_that_cannot_be_started_says_so(self):
+        loader = self.folder / "wine"
+        loader.write_bytes(b"\x7fELF\x01\x01\x01" + bytes(9))  # no program the system can start
+        loader.chmod(0o755)
+        self.assertIn("cannot be started", self.problem())
+
+    def test_working_32_bit_loader_is_no_problem(self):
+        loader = self.folder / "wine"
+        loader.write_text("#!/bin/sh\necho wine-8.0\n")
+        loader.chmod(0o755)
+        self.assertEqual(self.problem(), "")
+
+    def test_template_without_the_32_bit_half_is_refused(self):
+        template = self.folder / "template"
+        with mock.patch.object(wine, "wow64_problem", return_value=""):
+            problem = wine.i686_problem(template)
+            self.assertIn("no 32-bit half", problem)
+            self.assertIn("scripts/install-deps", problem)
+            (template / wine.WOW64_PROBE).parent.mkdir(parents=True)
+            (template / wine.WOW64_PROBE).write_bytes(b"MZ")
+            self.assertEqual(wine.i686_problem(template), "")
 
 
 if __name__ == "__main__":
