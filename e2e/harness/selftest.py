@@ -154,8 +154,12 @@ class Wow64Tests(unittest.TestCase):
         patcher.start()
         self.addCleanup(patcher.stop)
 
-    def problem(self):
-        return wine.wow64_problem.__wrapped__()
+    def problem(self, runs_i386=True):
+        with mock.patch.object(wine, "runs_i386_programs", return_value=runs_i386):
+            return wine.wow64_problem.__wrapped__()
+
+    def test_kernel_without_32_bit_programs_says_no_package_helps(self):
+        self.assertEqual(self.problem(runs_i386=False), wine.NO_I386)
 
     def test_missing_32_bit_loader_names_the_package_and_the_fix(self):
         problem = self.problem()
@@ -166,7 +170,17 @@ class Wow64Tests(unittest.TestCase):
         loader = self.folder / "wine"
         loader.write_bytes(b"\x7fELF\x01\x01\x01" + bytes(9))  # no program the system can start
         loader.chmod(0o755)
-        self.assertIn("cannot be started", self.problem())
+        problem = self.problem()
+        self.assertIn("cannot be started", problem)
+        self.assertIn("scripts/install-deps", problem)
+
+    def test_i386_probe_is_the_program_it_claims_to_be(self):
+        probe = wine.i386_program(7)
+        self.assertEqual(len(probe), 96)
+        self.assertEqual(probe[:7], b"\x7fELF\x01\x01\x01")       # 32-bit, little-endian
+        self.assertEqual(struct.unpack_from("<HHI", probe, 16), (2, 3, 1))  # executable, i386
+        entry = struct.unpack_from("<I", probe, 24)[0]
+        self.assertEqual(probe[entry - 0x08048000:], b"\xb8\x01\x00\x00\x00\xbb\x07\x00\x00\x00\xcd\x80")
 
     def test_working_32_bit_loader_is_no_problem(self):
         loader = self.folder / "wine"

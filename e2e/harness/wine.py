@@ -1,10 +1,12 @@
 """Wine prefixes: a template made once, cheap copies of it per test module,
 and the registry, drive and path helpers the tests use."""
 
+import errno
 import fcntl
 import functools
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 from pathlib import Path, PureWindowsPath
@@ -65,18 +67,51 @@ def loader_32():
     return path[:-2] if path and path.endswith("64") else None
 
 
+def i386_program(exit_code=0):
+    """The smallest static i386 Linux program: it exits with EXIT_CODE
+    (mov eax, 1; mov ebx, code; int 0x80) from one loaded segment."""
+    base, header_size, segment_header_size = 0x08048000, 52, 32
+    code = b"\xb8\x01\x00\x00\x00\xbb" + struct.pack("<I", exit_code) + b"\xcd\x80"
+    size = header_size + segment_header_size + len(code)
+    header = b"\x7fELF\x01\x01\x01\x00" + bytes(8) + struct.pack(
+        "<HHIIIIIHHHHHH", 2, 3, 1, base + header_size + segment_header_size, header_size, 0, 0, header_size,
+        segment_header_size, 1, 0, 0, 0)
+    segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+    return header + segment + code
+
+
+def runs_i386_programs():
+    """False when the kernel refuses 32-bit programs (no IA32 emulation):
+    then no part of Wine's 32-bit half can run, whatever is installed."""
+    with tempfile.TemporaryDirectory() as folder:
+        probe = Path(folder) / "i386-probe"
+        probe.write_bytes(i386_program())
+        probe.chmod(0o755)
+        try:
+            return subprocess.run([str(probe)], stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=30).returncode == 0
+        except OSError as error:
+            if error.errno == errno.ENOEXEC:
+                return False
+            raise
+
+
+NO_I386 = ("this system cannot run 32-bit programs (its kernel refuses i386 code), so no i686 program can "
+           "run under Wine here; installing packages cannot change that")
+
+
 @functools.lru_cache(maxsize=None)
 def wow64_problem():
     """Why 32-bit (i686) Windows programs cannot run under Wine here, or ""."""
+    if not runs_i386_programs():
+        return NO_I386
     path = loader_32()
     if not path or not os.path.isfile(path):
         return "the 32-bit half of Wine (package wine32:i386) is not installed: " + INSTALL_HINT
     try:
         completed = subprocess.run([path, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     except OSError as error:
-        return (f"the 32-bit Wine loader {path} cannot be started ({error.strerror}): this system does not "
-                "run 32-bit Linux programs (its kernel has no IA32 emulation), so no i686 program can run "
-                "under Wine here; installing packages cannot change that")
+        return f"the 32-bit Wine loader {path} cannot be started ({error.strerror}): " + INSTALL_HINT
     if completed.returncode != 0:
         return (f"the 32-bit Wine loader {path} failed ({completed.returncode}): "
                 f"{completed.stderr.decode(errors='replace').strip()[-300:]}; " + INSTALL_HINT)
