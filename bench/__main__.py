@@ -15,7 +15,7 @@ import sys
 import time
 from pathlib import Path
 
-from . import targets
+from . import ia32, targets
 from .exe_figures import exe_figures, pe_bitness
 from .runner import BUILD_FOLDERS, ROOT, launcher_exe, measure, tools_folder
 from .stats import spreads
@@ -27,7 +27,8 @@ TITLE = "# Start-up bench tables"
 def parse_args(argv):
     parser = argparse.ArgumentParser(prog="bench/run", description=__doc__.split("\n\n")[0])
     parser.add_argument("--arch", action="append", choices=sorted(BUILD_FOLDERS),
-                        help="bitness to measure, repeatable (default i686, the shipped exe)")
+                        help="bitness to measure, repeatable (default i686, the shipped exe, or x86_64 on a "
+                             "machine that runs no 32-bit code)")
     parser.add_argument("--runs", type=int, default=7, help="timed runs of each program (at least 5; default 7)")
     parser.add_argument("--traced-runs", type=int, default=1, help="traced runs of each program (default 1)")
     parser.add_argument("--no-build", action="store_true", help="use the builds that are there")
@@ -35,7 +36,7 @@ def parse_args(argv):
                         help="Wine template, prefixes, traces (default build/bench)")
     parser.add_argument("--output", help="the tables' file (default WORK_DIR/tables.md)")
     args = parser.parse_args(argv)
-    args.arch = list(dict.fromkeys(args.arch or ["i686"]))
+    args.arch = list(dict.fromkeys(args.arch or []))
     args.output = args.output or str(Path(args.work_dir) / "tables.md")
     if args.runs < 5:
         parser.error("--runs must be at least 5")
@@ -49,7 +50,7 @@ def log(text):
 
 
 def build(bitnesses):
-    folders = [BUILD_FOLDERS[bitness] for bitness in bitnesses]
+    folders = list(dict.fromkeys(BUILD_FOLDERS[bitness] for bitness in bitnesses))
     log("building: scripts/build " + " ".join(folders))
     if subprocess.run([str(ROOT / "scripts" / "build"), *folders], cwd=ROOT).returncode != 0:
         sys.exit("bench: the build failed")
@@ -69,22 +70,29 @@ def commit():
     return git("rev-parse", "--short", "HEAD") + (" plus uncommitted changes" if changed else "")
 
 
-def section(bitness, args, work):
+def release_section(work):
+    """The shipped i686 exe's own figures, read from the file."""
+    exe = launcher_exe("i686")
+    figures = exe_figures(exe, "i686", work)
+    return "\n".join(["## Release executable", "", f"- {exe} ({pe_bitness(exe)})", "", exe_table(figures), "",
+                      targets_table([targets.size_target(figures)]), ""])
+
+
+def run_section(bitness, args, work):
     """Measures one bitness; its tables."""
-    exe = launcher_exe(bitness)
     tools = tools_folder(bitness)
-    exe_data = exe_figures(exe, bitness, work)
     results = measure(bitness, args.runs, args.traced_runs, work, log)
     lruns, bruns = results["launcher"]["runs"], results["baseline"]["runs"]
     ltraces, btraces = results["launcher"]["traces"], results["baseline"]["traces"]
     launcher, baseline = spreads(lruns), spreads(bruns)
     values = {key: ([run[key] for run in lruns], [run[key] for run in bruns]) for key in launcher}
-    verdicts = targets.judge(launcher, baseline, values, [trace.tick_ms for trace in ltraces], exe_data)
-    ran = [("launcher", exe), ("baseline", tools / "baseline.exe"), ("driver", tools / "tavrelo-driver.exe")]
-    return "\n".join([f"## {bitness}", "",
+    verdicts = targets.run_targets(launcher, baseline, values, [trace.tick_ms for trace in ltraces])
+    ran = [("launcher", launcher_exe(bitness)), ("baseline", tools / "baseline.exe"),
+           ("driver", tools / "tavrelo-driver.exe")]
+    return "\n".join([f"## {bitness} runs", "",
                       *(f"- {role}: {path} ({pe_bitness(path)})" for role, path in ran), "",
                       figures_table(launcher, baseline, args.runs, ltraces, btraces), "",
-                      exe_table(exe, exe_data), "", targets_table(verdicts), ""])
+                      targets_table(verdicts), ""])
 
 
 def write_tables(path, text):
@@ -98,19 +106,35 @@ def write_tables(path, text):
     return True
 
 
+def choose_bitnesses(asked, work):
+    """The bitnesses to measure, and a line saying why i686 is not among
+    them when it had to be left out."""
+    why = ia32.cannot_run_32bit(work)
+    if why and "i686" in asked:
+        sys.exit(f"bench: the i686 exe cannot run on this machine: {why}; measure --arch x86_64")
+    if asked:
+        return asked, None
+    if why:
+        return ["x86_64"], f"- i686 not measured: the i686 exe cannot run on this machine, {why}; measured x86_64"
+    return ["i686"], None
+
+
 def main(argv):
     args = parse_args(argv)
     work = Path(args.work_dir).resolve()
     work.mkdir(parents=True, exist_ok=True)
+    args.arch, left_out = choose_bitnesses(args.arch, work)
     if not args.no_build:
-        build(args.arch)
+        build(["i686", *args.arch])
     wine = wine_version()
+    load = os.getloadavg()[0]
     started = time.monotonic()
-    sections = [section(bitness, args, work) for bitness in args.arch]
+    sections = [release_section(work)] + [run_section(bitness, args, work) for bitness in args.arch]
     header = [TITLE, "",
               f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {wine}, commit {commit()}, "
-              f"{os.cpu_count()} cores",
-              f"- `bench/run {' '.join(argv)}`: {time.monotonic() - started:.0f} s of runs after the build", ""]
+              f"{os.cpu_count()} cores, load average {load:.1f} before the runs and {os.getloadavg()[0]:.1f} after",
+              f"- `bench/run {' '.join(argv)}`: {time.monotonic() - started:.0f} s of runs after the build",
+              *([left_out] if left_out else []), ""]
     text = "\n".join(header + sections)
     print(text)
     if write_tables(args.output, text):

@@ -49,10 +49,10 @@ def figures_table(launcher, baseline, runs, launcher_traces, baseline_traces):
     return "\n".join(lines)
 
 
-def exe_table(path, exe):
+def exe_table(exe):
     without = exe["size"] - exe["picture"]
     return "\n".join([
-        f"| Launcher executable: {path} | Value |", "|---|---|",
+        "| Release executable | Value |", "|---|---|",
         f"| Size | {exe['size']} bytes ({exe['size'] / 1024:.1f} KiB) |",
         f"| Picture (pe_check.py `splash_bytes`) | {exe['picture']} bytes ({exe['picture'] / 1024:.1f} KiB) |",
         f"| Size apart from the picture | {without} bytes ({without / 1024:.1f} KiB) |",
