@@ -3,7 +3,7 @@ program that shows a window of the same size and ends on a 2000 ms timer,
 both of the same bitness, run alternately under Wine through that
 bitness's tavrelo-driver.exe. Prints its tables and writes them to a file.
 
-    bench/run [--arch i686|x86_64]... [--runs N] [--traced-runs N] [--no-build]
+    bench/run [--bitness i686|x86_64]... [--runs N] [--traced-runs N] [--no-build]
               [--output FILE] [--work-dir FOLDER]
 """
 
@@ -26,7 +26,7 @@ TITLE = "# Start-up bench tables"
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(prog="bench/run", description=__doc__.split("\n\n")[0])
-    parser.add_argument("--arch", action="append", choices=sorted(BUILD_FOLDERS),
+    parser.add_argument("--bitness", action="append", choices=sorted(BUILD_FOLDERS),
                         help="bitness to measure, repeatable (default i686, the shipped exe, or x86_64 on a "
                              "machine that runs no 32-bit code)")
     parser.add_argument("--runs", type=int, default=7, help="timed runs of each program (at least 5; default 7)")
@@ -36,7 +36,7 @@ def parse_args(argv):
                         help="Wine template, prefixes, traces (default build/bench)")
     parser.add_argument("--output", help="the tables' file (default WORK_DIR/tables.md)")
     args = parser.parse_args(argv)
-    args.arch = list(dict.fromkeys(args.arch or []))
+    args.bitness = list(dict.fromkeys(args.bitness or []))
     args.output = args.output or str(Path(args.work_dir) / "tables.md")
     if args.runs < 5:
         parser.error("--runs must be at least 5")
@@ -111,7 +111,7 @@ def choose_bitnesses(asked, work):
     them when it had to be left out."""
     why = ia32.cannot_run_32bit(work)
     if why and "i686" in asked:
-        sys.exit(f"bench: the i686 exe cannot run on this machine: {why}; measure --arch x86_64")
+        sys.exit(f"bench: the i686 exe cannot run on this machine: {why}; measure --bitness x86_64")
     if asked:
         return asked, None
     if why:
@@ -123,13 +123,13 @@ def main(argv):
     args = parse_args(argv)
     work = Path(args.work_dir).resolve()
     work.mkdir(parents=True, exist_ok=True)
-    args.arch, left_out = choose_bitnesses(args.arch, work)
+    args.bitness, left_out = choose_bitnesses(args.bitness, work)
     if not args.no_build:
-        build(["i686", *args.arch])
+        build(["i686", *args.bitness])
     wine = wine_version()
     load = os.getloadavg()[0]
     started = time.monotonic()
-    sections = [release_section(work)] + [run_section(bitness, args, work) for bitness in args.arch]
+    sections = [release_section(work)] + [run_section(bitness, args, work) for bitness in args.bitness]
     header = [TITLE, "",
               f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {wine}, commit {commit()}, "
               f"{os.cpu_count()} cores, load average {load:.1f} before the runs and {os.getloadavg()[0]:.1f} after",
