@@ -2,8 +2,11 @@
 """Runs one end-to-end test module, the way CTest does:
     run_module.py test_launch [-v] [-k PATTERN]
     run_module.py --make-template      (re)builds the Wine prefix template
+The bitness under test is TAVRELO_E2E_BITNESS: i686 (the shipped build, from
+TAVRELO_WIN32_DIR, the default) or x86_64 (from TAVRELO_WIN64_DIR).
 Exits with 77, which CTest reads as "skipped", when the Windows build or
-Wine is not available, unless TAVRELO_E2E_REQUIRED=1 makes that a failure."""
+Wine is not available, unless TAVRELO_E2E_REQUIRED=1 makes that a failure.
+A missing or unusable 32-bit half of Wine always fails the i686 tests."""
 
 import os
 import sys
@@ -18,18 +21,21 @@ from harness.xvfb import Xvfb  # noqa: E402
 SKIPPED = 77
 
 
-def make_template(config):
+def make_template(template, display):
     xvfb = None
-    display = config.display
     try:
         if not display:
             xvfb = Xvfb()
             display = xvfb.start()
-        wine.ensure_template(config.template, display, fresh=True)
+        wine.ensure_template(template, display, fresh=True)
     finally:
         if xvfb:
             xvfb.stop()
-    print(f"Wine prefix template ready in {config.template}")
+    print(f"Wine prefix template ready in {template}")
+    problem = wine.i686_problem(template)
+    if problem:
+        # The x86_64 tests can still use it; each i686 module fails on this.
+        print(f"warning: the template holds only the 64-bit half of Wine: {problem}", file=sys.stderr)
     return 0
 
 
@@ -37,14 +43,19 @@ def main(argv):
     if len(argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
-    config = config_module.load()
     # Where the tests must run (CI), a missing build or Wine is a failure.
     required = os.environ.get("TAVRELO_E2E_REQUIRED", "") not in ("", "0")
-    if config.problems:
-        print(("missing: " if required else "skipped: ") + "; ".join(config.problems), file=sys.stderr)
+    config = config_module.load()
+    making_template = argv[1] == "--make-template"
+    problems = config_module.tool_problems() if making_template else config.problems
+    if problems:
+        print(("missing: " if required else "skipped: ") + "; ".join(problems), file=sys.stderr)
         return 1 if required else SKIPPED
-    if argv[1] == "--make-template":
-        return make_template(config)
+    if making_template:
+        return make_template(config.template, config.display)
+    if config.bitness == "i686" and wine.wow64_problem():
+        print(f"error: the i686 tests cannot run: {wine.wow64_problem()}", file=sys.stderr)
+        return 1
     program = unittest.main(module=argv[1], argv=[argv[0]] + argv[2:], exit=False)
     result = program.result
     if not result.wasSuccessful():

@@ -86,7 +86,7 @@ class AppFolderTests(HardeningCase):
         env = self.prefix.env({"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)})
         started = time.monotonic()
         # No pipes: Wine's services inherit them and outlive the program.
-        completed = subprocess.run(["wine", "tavrelo.exe"], cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
+        completed = subprocess.run(harness.wine.command("tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         self.assertEqual(completed.returncode, EXIT_LAUNCHED)
         self.assertGreater(time.monotonic() - started, 11.5)
@@ -169,7 +169,7 @@ class RuntimeKeyTests(HardeningCase):
 class VersionBlockTests(HardeningCase):
     def test_version_block_reads_back_through_the_version_api(self):
         reader = self.session.config.exe.parent.parent / "checks" / "tools" / "version_reader.exe"
-        completed = harness.wine.run_detached(["wine", str(reader), str(self.session.config.exe)],
+        completed = harness.wine.run_detached(harness.wine.command(reader, self.session.config.exe),
                                               self.prefix.env(), 60)
         self.assertEqual(completed.returncode, 0, completed.stderr)
         output = completed.stdout.decode()

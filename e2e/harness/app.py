@@ -70,22 +70,24 @@ def plant_standin(session, path):
     return path
 
 
-def set_java_runtimes(session, versions):
+def set_java_runtimes(session, versions, view=None):
     """Replaces the runtime key with VERSIONS: (name, java_home) pairs; a
-    java_home of None leaves the version key without a JavaHome value."""
+    java_home of None leaves the version key without a JavaHome value. The
+    key is written in the registry view of the session's launcher, or VIEW
+    ("/reg:32" or "/reg:64")."""
     prefix = session.prefix
-    prefix.reg_delete_tree(JAVASOFT_KEY)
+    prefix.reg_delete_tree(JAVASOFT_KEY, view=view)
     lines = [f"[{JAVA_KEY.replace('HKLM', 'HKEY_LOCAL_MACHINE', 1)}]", ""]
     for name, home in versions:
         lines.append(f"[{JAVA_KEY.replace('HKLM', 'HKEY_LOCAL_MACHINE', 1)}\\{name}]")
         if home is not None:
             lines.append(f"\"JavaHome\"={reg_string(home)}")
         lines.append("")
-    prefix.reg_import(lines)
+    prefix.reg_import(lines, view=view)
 
 
-def clear_java_runtimes(session):
-    session.prefix.reg_delete_tree(JAVASOFT_KEY)
+def clear_java_runtimes(session, view=None):
+    session.prefix.reg_delete_tree(JAVASOFT_KEY, view=view)
 
 
 def remove_tree(path):

@@ -1,20 +1,35 @@
 """Where the programs under test and the helper tools are, taken from the
-environment that CTest (or a developer) sets up."""
+environment that CTest (or a developer) sets up, for one bitness: the
+shipped i686 build or the x86_64 build of the same sources."""
 
 import os
 from dataclasses import dataclass, field
 from pathlib import Path
 
+from . import wine
+
+# The shipped executable is the i686 one: it is what a session tests unless
+# told otherwise (TAVRELO_E2E_BITNESS or the bitness argument).
+DEFAULT_BITNESS = "i686"
+BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
+# The registry view a program of each bitness sees, as reg.exe names it.
+REGISTRY_VIEWS = {"i686": "/reg:32", "x86_64": "/reg:64"}
+
 
 @dataclass
 class Config:
-    exe: Path            # tavrelo.exe (x86_64 build)
-    tools: Path          # folder with tavrelo-driver.exe, java.exe, icon-probe.dll, markers/
+    bitness: str         # "i686" or "x86_64"
+    exe: Path            # tavrelo.exe of that bitness
+    tools: Path          # folder with tavrelo-driver.exe, java.exe, icon-probe.dll, markers/ (same bitness)
     artifacts: Path      # screenshots and driver results are kept here
     template: Path       # Wine prefix template, copied for each test module
     display: str = ""    # an X display to use instead of starting Xvfb
     keep: bool = False   # keep the module's temporary folder for a post-mortem
     problems: list = field(default_factory=list)
+
+    @property
+    def reg_view(self) -> str:
+        return REGISTRY_VIEWS[self.bitness]
 
     @property
     def driver(self) -> Path:
@@ -25,31 +40,53 @@ class Config:
         return self.tools / "java.exe"
 
     @property
+    def baseline(self) -> Path:
+        return self.tools / "baseline.exe"
+
+    @property
     def markers(self) -> Path:
         return self.tools / "markers"
 
 
-def load() -> Config:
-    """Reads TAVRELO_WIN64_DIR (the x86_64 Windows build folder) or the more
-    specific TAVRELO_EXE / TAVRELO_E2E_TOOLS, and lists what is missing."""
+def bitness_from(value=None):
+    bitness = value or os.environ.get("TAVRELO_E2E_BITNESS") or DEFAULT_BITNESS
+    if bitness not in BUILD_VARIABLES:
+        raise ValueError(f"unknown bitness {bitness!r}: use one of {', '.join(BUILD_VARIABLES)}")
+    return bitness
+
+
+def load(bitness=None) -> Config:
+    """Reads the build folder of BITNESS (TAVRELO_WIN32_DIR for i686,
+    TAVRELO_WIN64_DIR for x86_64) or the more specific TAVRELO_EXE /
+    TAVRELO_E2E_TOOLS, and lists what is missing."""
+    bitness = bitness_from(bitness)
+    variable = BUILD_VARIABLES[bitness]
     problems = []
-    win64 = os.environ.get("TAVRELO_WIN64_DIR", "")
-    exe = os.environ.get("TAVRELO_EXE") or (os.path.join(win64, "bin", "tavrelo.exe") if win64 else "")
-    tools = os.environ.get("TAVRELO_E2E_TOOLS") or (os.path.join(win64, "e2e", "tools") if win64 else "")
+    build = os.environ.get(variable, "")
+    exe = os.environ.get("TAVRELO_EXE") or (os.path.join(build, "bin", "tavrelo.exe") if build else "")
+    tools = os.environ.get("TAVRELO_E2E_TOOLS") or (os.path.join(build, "e2e", "tools") if build else "")
     if not exe or not tools:
-        problems.append("TAVRELO_WIN64_DIR is not set (nor TAVRELO_EXE and TAVRELO_E2E_TOOLS)")
+        problems.append(f"{variable} is not set (nor TAVRELO_EXE and TAVRELO_E2E_TOOLS)")
     artifacts = Path(os.environ.get("TAVRELO_E2E_ARTIFACTS") or os.path.join(os.getcwd(), "e2e-artifacts"))
     template = Path(os.environ.get("TAVRELO_E2E_TEMPLATE") or artifacts / "wine-template")
-    config = Config(exe=Path(exe), tools=Path(tools), artifacts=artifacts, template=template,
+    config = Config(bitness=bitness, exe=Path(exe), tools=Path(tools), artifacts=artifacts, template=template,
                     display=os.environ.get("TAVRELO_E2E_DISPLAY", ""),
                     keep=os.environ.get("TAVRELO_E2E_KEEP", "") not in ("", "0"),
                     problems=problems)
     if not problems:
+        target = "win32" if bitness == "i686" else "win64"
         for path in (config.exe, config.driver, config.java, config.tools / "icon-probe.dll"):
             if not path.is_file():
-                problems.append(f"{path} does not exist (build the win64 target first)")
-    for program in ("wine", "wineserver", "Xvfb"):
+                problems.append(f"{path} does not exist (build the {target} target first)")
+    problems += tool_problems()
+    return config
+
+
+def tool_problems():
+    """What is missing to run anything under Wine and Xvfb."""
+    problems = [] if wine.loader() else ["Wine (wine64) is not installed"]
+    for program in ("wineserver", "Xvfb"):
         if not any(os.access(os.path.join(d, program), os.X_OK)
                    for d in os.environ.get("PATH", "").split(os.pathsep) if d):
             problems.append(f"{program} is not installed")
-    return config
+    return problems

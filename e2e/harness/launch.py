@@ -100,7 +100,9 @@ class LauncherTestCase(SessionTestCase):
         shutil.copy2(result.path, target / f"{type(self).__name__}.{self._testMethodName}.json")
 
     def keep_screenshot(self, bmp_path, name):
-        """Copies a screenshot into the artifacts folder, as BMP and PNG."""
+        """Copies a screenshot into the artifacts folder, as BMP and PNG, with
+        the bitness in its name."""
+        name = f"{name}-{self.session.bitness}"
         target = self.session.artifact(name + ".bmp")
         shutil.copy2(bmp_path, target)
         write_png(read_bmp(bmp_path), self.session.artifact(name + ".png"))

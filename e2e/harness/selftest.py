@@ -83,13 +83,55 @@ class ImageTests(unittest.TestCase):
 
 
 class ConfigTests(unittest.TestCase):
+    def setUp(self):
+        names = ("TAVRELO_WIN32_DIR", "TAVRELO_WIN64_DIR", "TAVRELO_EXE", "TAVRELO_E2E_TOOLS", "TAVRELO_E2E_BITNESS")
+        saved = {k: os.environ.pop(k) for k in names if k in os.environ}
+        self.addCleanup(os.environ.update, saved)
+
     def test_unset_build_folder_is_a_problem(self):
-        saved = {k: os.environ.pop(k) for k in ("TAVRELO_WIN64_DIR", "TAVRELO_EXE", "TAVRELO_E2E_TOOLS")
-                 if k in os.environ}
-        try:
-            self.assertTrue(any("TAVRELO_WIN64_DIR" in p for p in config_module.load().problems))
-        finally:
-            os.environ.update(saved)
+        self.assertTrue(any("TAVRELO_WIN32_DIR" in p for p in config_module.load("i686").problems))
+        self.assertTrue(any("TAVRELO_WIN64_DIR" in p for p in config_module.load("x86_64").problems))
+
+    def test_each_bitness_takes_its_own_build_and_view(self):
+        os.environ.update({"TAVRELO_WIN32_DIR": "/b/win32", "TAVRELO_WIN64_DIR": "/b/win64"})
+        default = config_module.load()
+        self.assertEqual((default.bitness, default.exe, default.reg_view),
+                         ("i686", Path("/b/win32/bin/tavrelo.exe"), "/reg:32"))
+        os.environ["TAVRELO_E2E_BITNESS"] = "x86_64"
+        wide = config_module.load()
+        self.assertEqual((wide.exe, wide.driver, wide.reg_view),
+                         (Path("/b/win64/bin/tavrelo.exe"), Path("/b/win64/e2e/tools/tavrelo-driver.exe"), "/reg:64"))
+        with self.assertRaises(ValueError):
+            config_module.load("arm64")
+
+
+class RegistryViewTests(unittest.TestCase):
+    """Every registry write through a prefix names its view: reg.exe of
+    either bitness then writes where the launcher under test reads."""
+
+    def setUp(self):
+        self.prefix = Prefix("/tmp/some-prefix", ":1", view="/reg:32")
+        self.calls = []
+        self.prefix.run = lambda args, **kwargs: self.calls.append(list(args)) or RegResult()
+
+    def test_writes_name_the_prefix_view_or_the_one_asked_for(self):
+        self.prefix.reg("add", r"HKLM\SOFTWARE\X", "/v", "A", "/d", "b", "/f")
+        self.prefix.reg_delete_tree(r"HKLM\SOFTWARE\X", view="/reg:64")
+        self.assertEqual(self.calls, [["reg", "add", r"HKLM\SOFTWARE\X", "/v", "A", "/d", "b", "/f", "/reg:32"],
+                                      ["reg", "delete", r"HKLM\SOFTWARE\X", "/f", "/reg:64"]])
+
+    def test_imports_go_through_reg_import_in_the_view(self):
+        with tempfile.TemporaryDirectory() as folder:
+            self.prefix.path = Path(folder)
+            (Path(folder) / "drive_c").mkdir()
+            self.prefix.reg_import(["[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]", ""])
+        [call] = self.calls
+        self.assertEqual((call[:2], call[-1]), (["reg", "import"], "/reg:32"))
+        self.assertTrue(call[2].startswith("C:\\") and call[2].endswith(".reg"), call)
+
+
+class RegResult:
+    returncode = 0
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
-"""One test module's world: an X server, a Wine prefix copied from the
-template, a scratch folder, and the timings of its tests."""
+"""One test module's world for one bitness: an X server, a Wine prefix
+copied from the template, a scratch folder, and the timings of its tests."""
 
 import json
 import shutil
@@ -15,9 +15,16 @@ from .xvfb import Xvfb
 
 
 class Session:
-    def __init__(self, name, config=None):
-        self.name = name
-        self.config = config or config_module.load()
+    """NAME names the module; BITNESS ("i686", the shipped build, unless
+    TAVRELO_E2E_BITNESS says otherwise, or "x86_64") chooses the launcher and
+    tools in session.config and the registry view of every write made
+    through session.prefix."""
+
+    def __init__(self, name, config=None, bitness=None):
+        self.config = config or config_module.load(bitness)
+        self.bitness = self.config.bitness
+        # Artifacts and scratch folders of the two bitnesses never mix.
+        self.name = f"{name}_{self.bitness}"
         self.root = None
         self.prefix = None
         self.xvfb = None
@@ -40,7 +47,11 @@ class Session:
                 self.xvfb = Xvfb()
                 display = self.xvfb.start()
             wine.ensure_template(self.config.template, display)
-            self.prefix = wine.copy_template(self.config.template, self.root / "prefix")
+            if self.bitness == "i686":
+                problem = wine.i686_problem(self.config.template)
+                if problem:
+                    raise RuntimeError(problem)
+            self.prefix = wine.copy_template(self.config.template, self.root / "prefix", self.config.reg_view)
             self.prefix.display = display
             self.prefix.start_server()
             self.config.artifacts.mkdir(parents=True, exist_ok=True)
@@ -108,7 +119,7 @@ class SessionTestCase(unittest.TestCase):
 
 def start_session(name):
     """For a module's setUpModule: one Session shared by all its tests (each
-    module runs in its own process)."""
+    module runs in its own process), of the bitness TAVRELO_E2E_BITNESS names."""
     session = Session(name)
     session.start()
     SessionTestCase.session = session

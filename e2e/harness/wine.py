@@ -2,6 +2,7 @@
 and the registry, drive and path helpers the tests use."""
 
 import fcntl
+import functools
 import os
 import shutil
 import subprocess
@@ -9,8 +10,13 @@ import tempfile
 from pathlib import Path, PureWindowsPath
 
 # Changing what the template holds: bump this so old templates are rebuilt.
-TEMPLATE_VERSION = "1"
+# 2: the template holds the 32-bit half of Wine (syswow64) besides the 64-bit one.
+TEMPLATE_VERSION = "2"
 STAMP_NAME = "e2e-template.stamp"
+# A prefix whose 32-bit half was set up has Wine's 32-bit libraries here;
+# wineboot without a working 32-bit loader leaves syswow64 empty.
+WOW64_PROBE = Path("drive_c", "windows", "syswow64", "kernel32.dll")
+INSTALL_HINT = "run scripts/install-deps (it installs wine32:i386), then the tests again"
 
 # Files at least this big under drive_c/windows are hard-linked into copies
 # instead of copied: Wine only reads its installed libraries, and those are
@@ -32,8 +38,68 @@ def run_detached(args, env, timeout):
         return subprocess.CompletedProcess(args, returncode, out.read(), err.read())
 
 
+@functools.lru_cache(maxsize=None)
+def loader():
+    """The 64-bit Wine loader, called directly rather than through the
+    `wine` wrapper: the wrapper takes the 32-bit loader whenever it is
+    installed, even where it cannot run, and which loader starts a program
+    must not change what the tests see. The 64-bit loader starts 32-bit
+    programs through the 32-bit one itself."""
+    for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def command(*args):
+    """A command line that runs a Windows program (or Wine tool) under Wine."""
+    path = loader()
+    if not path:
+        raise RuntimeError("Wine (wine64) is not installed: " + INSTALL_HINT)
+    return [path, *map(str, args)]
+
+
+def loader_32():
+    """The 32-bit loader next to the 64-bit one (wine64 -> wine)."""
+    path = loader()
+    return path[:-2] if path and path.endswith("64") else None
+
+
+@functools.lru_cache(maxsize=None)
+def wow64_problem():
+    """Why 32-bit (i686) Windows programs cannot run under Wine here, or ""."""
+    path = loader_32()
+    if not path or not os.path.isfile(path):
+        return "the 32-bit half of Wine (package wine32:i386) is not installed: " + INSTALL_HINT
+    try:
+        completed = subprocess.run([path, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    except OSError as error:
+        return (f"the 32-bit Wine loader {path} cannot be started ({error.strerror}): this system does not "
+                "run 32-bit Linux programs (its kernel has no IA32 emulation), so no i686 program can run "
+                "under Wine here; installing packages cannot change that")
+    if completed.returncode != 0:
+        return (f"the 32-bit Wine loader {path} failed ({completed.returncode}): "
+                f"{completed.stderr.decode(errors='replace').strip()[-300:]}; " + INSTALL_HINT)
+    return ""
+
+
+def has_wow64(prefix_path):
+    return (Path(prefix_path) / WOW64_PROBE).is_file()
+
+
+def i686_problem(template):
+    """Why the i686 tests cannot run with TEMPLATE, or ""."""
+    problem = wow64_problem()
+    if problem:
+        return problem
+    if not has_wow64(template):
+        return (f"the Wine prefix template {template} has no 32-bit half ({WOW64_PROBE} is missing; it was "
+                "made before wine32:i386 was installed): delete it, or " + INSTALL_HINT)
+    return ""
+
+
 def wine_version():
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout.strip()
+    return subprocess.run(command("--version"), capture_output=True, text=True, check=True).stdout.strip()
 
 
 def base_environment(prefix, display):
@@ -53,11 +119,15 @@ def base_environment(prefix, display):
 
 
 class Prefix:
-    """One Wine prefix with its own wineserver."""
+    """One Wine prefix with its own wineserver. VIEW ("/reg:32" or "/reg:64")
+    is the registry view of the program under test: every registry write
+    names it, so that HKLM\\SOFTWARE lands where that program reads it,
+    whatever the bitness of the reg.exe that writes."""
 
-    def __init__(self, path, display):
+    def __init__(self, path, display, view=None):
         self.path = Path(path)
         self.display = display
+        self.view = view
         self.drives = {}  # letter -> Unix folder, for drives mapped by the tests
 
     @property
@@ -73,7 +143,7 @@ class Prefix:
         return env
 
     def run(self, args, timeout=120, check=True, env=None):
-        result = run_detached(["wine", *map(str, args)], env or self.env(), timeout)
+        result = run_detached(command(*args), env or self.env(), timeout)
         if check and result.returncode != 0:
             raise RuntimeError(f"wine {args} failed with {result.returncode}: "
                                f"{result.stderr.decode(errors='replace')[-2000:]}")
@@ -136,23 +206,30 @@ class Prefix:
 
     # --- registry ---------------------------------------------------------
 
-    def reg(self, *args, check=True):
-        return self.run(["reg", *args], check=check)
+    def reg(self, *args, check=True, view=None):
+        """reg.exe in the prefix's registry view (or VIEW)."""
+        view = view or self.view
+        return self.run(["reg", *args, *([view] if view else [])], check=check)
 
-    def reg_delete_tree(self, key):
+    def reg_delete_tree(self, key, view=None):
         # Absent keys are fine: the point is that the key is gone afterwards.
-        self.reg("delete", key, "/f", check=False)
+        self.reg("delete", key, "/f", check=False, view=view)
 
-    def reg_import(self, lines):
-        """Imports registry lines (regedit format, without the header)."""
+    def reg_import(self, lines, view=None):
+        """Imports registry lines (regedit format, without the header). Not
+        through regedit, which has no view switch and writes HKLM\\SOFTWARE
+        into the view of its own bitness: `reg import` takes one."""
         text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
         with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.drive_c, delete=False) as handle:
             handle.write(b"\xff\xfe" + text.encode("utf-16-le"))
             name = handle.name
         try:
-            self.run(["regedit", "/S", self.windows_path(name)])
+            self.reg("import", self.windows_path(name), view=view)
         finally:
             os.unlink(name)
+
+    def reg_has_key(self, key, view=None):
+        return self.reg("query", key, check=False, view=view).returncode == 0
 
     def set_dpi(self, dpi):
         self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
@@ -173,12 +250,22 @@ def create_prefix(path, display):
     for args in (["wineboot", "-i"],
                  # Without a window manager, DestroyWindow waits ~2 s for one
                  # that never answers unless Wine manages its windows itself.
-                 ["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"]):
-        result = run_detached(args, env, 300)
+                 ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"]):
+        result = run_detached(command(*args), env, 300)
         if result.returncode != 0:
             raise RuntimeError(f"{args} failed: {result.stderr.decode(errors='replace')[-2000:]}")
     subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wow64_problem() and not has_wow64(path):
+        raise RuntimeError(f"wineboot left {path / WOW64_PROBE} missing although the 32-bit loader runs")
+
+
+def template_stamp():
+    """What the template was made with: Wine's version, the template's
+    version and whether Wine's 32-bit half could run. A template whose stamp
+    differs (an older Wine setup, wine32 installed since) is rebuilt."""
+    halves = "x86_64 only" if wow64_problem() else "i686 and x86_64"
+    return f"{wine_version()} template {TEMPLATE_VERSION} ({halves})\n"
 
 
 def ensure_template(path, display, fresh=False):
@@ -186,11 +273,12 @@ def ensure_template(path, display, fresh=False):
     modules that start together from building it twice."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    stamp_text = f"{wine_version()} template {TEMPLATE_VERSION}\n"
+    stamp_text = template_stamp()
     with open(str(path) + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         stamp = path / STAMP_NAME
-        if not fresh and stamp.is_file() and stamp.read_text() == stamp_text:
+        current = stamp.is_file() and stamp.read_text() == stamp_text
+        if not fresh and current and (wow64_problem() or has_wow64(path)):
             return path
         if path.exists():
             shutil.rmtree(path)
@@ -203,9 +291,9 @@ def ensure_template(path, display, fresh=False):
         return path
 
 
-def copy_template(template, destination):
+def copy_template(template, destination, view=None):
     """A working copy of the template: big installed files hard-linked, all
-    else copied."""
+    else copied. VIEW is the registry view of the program under test."""
     template = Path(template)
     windows_folder = template / "drive_c" / "windows"
 
@@ -222,4 +310,4 @@ def copy_template(template, destination):
 
     shutil.copytree(template, destination, symlinks=True, copy_function=copy,
                     ignore=shutil.ignore_patterns(STAMP_NAME))
-    return Prefix(destination, "")
+    return Prefix(destination, "", view)
