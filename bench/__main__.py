@@ -17,11 +17,12 @@ from pathlib import Path
 
 from . import ia32, targets
 from .exe_figures import exe_figures, pe_bitness
-from .runner import BUILD_FOLDERS, ROOT, launcher_exe, measure, tools_folder
+from .runner import BUILD_FOLDERS, ROOT, import_harness, measure
 from .stats import spreads
 from .tables import exe_table, figures_table, targets_table
 
 TITLE = "# Start-up bench tables"
+RELEASE_EXE = ROOT / "build" / "win32" / "bin" / "tavrelo.exe"
 
 
 def parse_args(argv):
@@ -52,15 +53,8 @@ def log(text):
 def build(bitnesses):
     folders = list(dict.fromkeys(BUILD_FOLDERS[bitness] for bitness in bitnesses))
     log("building: scripts/build " + " ".join(folders))
-    if subprocess.run([str(ROOT / "scripts" / "build"), *folders], cwd=ROOT).returncode != 0:
+    if subprocess.run([str(ROOT / "scripts" / "build"), *folders], cwd=ROOT, stdout=sys.stderr).returncode != 0:
         sys.exit("bench: the build failed")
-
-
-def wine_version():
-    completed = subprocess.run(["wine", "--version"], capture_output=True, text=True)
-    if completed.returncode != 0:
-        sys.exit(f"bench: `wine --version` failed: {completed.stderr.strip()}")
-    return completed.stdout.strip()
 
 
 def commit():
@@ -72,25 +66,22 @@ def commit():
 
 def release_section(work):
     """The shipped i686 exe's own figures, read from the file."""
-    exe = launcher_exe("i686")
-    figures = exe_figures(exe, "i686", work)
-    return "\n".join(["## Release executable", "", f"- {exe} ({pe_bitness(exe)})", "", exe_table(figures), "",
+    figures = exe_figures(RELEASE_EXE, "i686", work)
+    return "\n".join(["## Release executable", "", f"- {RELEASE_EXE} ({pe_bitness(RELEASE_EXE)})", "",
+                      exe_table(figures), "",
                       targets_table([targets.size_target(figures)]), ""])
 
 
 def run_section(bitness, args, work):
     """Measures one bitness; its tables."""
-    tools = tools_folder(bitness)
     results = measure(bitness, args.runs, args.traced_runs, work, log)
     lruns, bruns = results["launcher"]["runs"], results["baseline"]["runs"]
     ltraces, btraces = results["launcher"]["traces"], results["baseline"]["traces"]
     launcher, baseline = spreads(lruns), spreads(bruns)
     values = {key: ([run[key] for run in lruns], [run[key] for run in bruns]) for key in launcher}
     verdicts = targets.run_targets(launcher, baseline, values, [trace.tick_ms for trace in ltraces])
-    ran = [("launcher", launcher_exe(bitness)), ("baseline", tools / "baseline.exe"),
-           ("driver", tools / "tavrelo-driver.exe")]
     return "\n".join([f"## {bitness} runs", "",
-                      *(f"- {role}: {path} ({pe_bitness(path)})" for role, path in ran), "",
+                      *(f"- {role}: {path} ({pe_bitness(path)})" for role, path in results["ran"].items()), "",
                       figures_table(launcher, baseline, args.runs, ltraces, btraces), "",
                       targets_table(verdicts), ""])
 
@@ -126,14 +117,14 @@ def main(argv):
     args.bitness, left_out = choose_bitnesses(args.bitness, work)
     if not args.no_build:
         build(["i686", *args.bitness])
-    wine = wine_version()
+    wine = import_harness()[1].wine_version()
     load = os.getloadavg()[0]
     started = time.monotonic()
     sections = [release_section(work)] + [run_section(bitness, args, work) for bitness in args.bitness]
     header = [TITLE, "",
               f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {wine}, commit {commit()}, "
               f"{os.cpu_count()} cores, load average {load:.1f} before the runs and {os.getloadavg()[0]:.1f} after",
-              f"- `bench/run {' '.join(argv)}`: {time.monotonic() - started:.0f} s of runs after the build",
+              f"- `{' '.join(['bench/run', *argv])}`: {time.monotonic() - started:.0f} s of runs after the build",
               *([left_out] if left_out else []), ""]
     text = "\n".join(header + sections)
     print(text)

@@ -17,14 +17,6 @@ ROOT = Path(__file__).resolve().parent.parent
 BUILD_FOLDERS = {"i686": "win32", "x86_64": "win64"}
 
 
-def launcher_exe(bitness):
-    return ROOT / "build" / BUILD_FOLDERS[bitness] / "bin" / "tavrelo.exe"
-
-
-def tools_folder(bitness):
-    return ROOT / "build" / BUILD_FOLDERS[bitness] / "e2e" / "tools"
-
-
 def import_harness():
     sys.dont_write_bytecode = True  # no caches left in other people's folders
     if str(ROOT / "e2e") not in sys.path:
@@ -35,11 +27,15 @@ def import_harness():
 
 
 def open_session(harness, bitness, work):
-    os.environ["TAVRELO_EXE"] = str(launcher_exe(bitness))
-    os.environ["TAVRELO_E2E_TOOLS"] = str(tools_folder(bitness))
+    """A started session whose launcher and tools are this checkout's build
+    of BITNESS, whatever other exes the environment names."""
+    for name in ("TAVRELO_EXE", "TAVRELO_E2E_TOOLS"):
+        os.environ.pop(name, None)
+    for bits, folder in BUILD_FOLDERS.items():
+        os.environ[harness.config.BUILD_VARIABLES[bits]] = str(ROOT / "build" / folder)
     os.environ["TAVRELO_E2E_ARTIFACTS"] = str(work)
     os.environ.setdefault("TAVRELO_E2E_TEMPLATE", str(Path(work) / "wine-template"))
-    return harness.Session(f"bench-{bitness}").start()
+    return harness.Session("bench", bitness=bitness).start()
 
 
 @dataclass
@@ -54,7 +50,6 @@ class Program:
 class Bench:
     def __init__(self, bitness, work):
         self.harness, self.wine = import_harness()
-        self.work = Path(work)
         self.session = open_session(self.harness, bitness, work)
         try:
             self.prefix = self.session.prefix
@@ -67,7 +62,7 @@ class Bench:
             self.harness.set_java_runtimes(self.session, [("1.6", runtime.home)])
             app = self.harness.make_app_folder(self.session, drive_c / "Tavrelo Bench")
             self.launcher = Program("launcher", app.exe, app.win, "tavrelo.exe", True)
-            baseline = self.prefix.windows_path(Path(self.session.config.tools) / "baseline.exe")
+            baseline = self.prefix.windows_path(self.session.config.baseline)
             self.baseline = Program("baseline", baseline, "C:\\", "baseline.exe", False)
         except BaseException:
             self.session.stop()
@@ -112,7 +107,7 @@ class Bench:
         args = [config.driver, "--exe", program.exe, "--cwd", program.cwd, "--out", self.prefix.windows_path(out),
                 "--timeout-ms", "60000"]
         env = self.prefix.env({"WINEDEBUG": CHANNELS, "TAVRELO_JAVA_RECORD": self.prefix.windows_path(record)})
-        completed = self.wine.run_detached(["wine", *map(str, args)], env, 120)
+        completed = self.wine.run_detached(self.wine.command(*args), env, 120)
         text = completed.stderr.decode("utf-8", errors="replace")
         Path(trace_file).write_text(text)
         if completed.returncode != 0 or not out.exists():
@@ -134,7 +129,9 @@ def measure(bitness, runs, traced_runs, work, log):
     Wine's desktop process and fill the page cache."""
     bench = Bench(bitness, work)
     try:
-        results = {"launcher": {"runs": [], "traces": []}, "baseline": {"runs": [], "traces": []}}
+        config = bench.session.config
+        results = {"launcher": {"runs": [], "traces": []}, "baseline": {"runs": [], "traces": []},
+                   "ran": {"launcher": config.exe, "baseline": config.baseline, "driver": config.driver}}
         programs = (bench.launcher, bench.baseline)
         log(f"{bitness}: warm-up runs")
         for program in programs:
