@@ -1,0 +1,1 @@
+"""The start-up bench; run it with bench/run."""
