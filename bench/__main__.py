@@ -15,7 +15,7 @@ import sys
 import time
 from pathlib import Path
 
-from . import ia32, targets
+from . import targets
 from .exe_figures import exe_figures, pe_bitness
 from .runner import BUILD_FOLDERS, ROOT, import_harness, measure
 from .stats import spreads
@@ -97,10 +97,10 @@ def write_tables(path, text):
     return True
 
 
-def choose_bitnesses(asked, work):
+def choose_bitnesses(asked):
     """The bitnesses to measure, and a line saying why i686 is not among
     them when it had to be left out."""
-    why = ia32.cannot_run_32bit(work)
+    why = import_harness()[1].wow64_problem()
     if why and "i686" in asked:
         sys.exit(f"bench: the i686 exe cannot run on this machine: {why}; measure --bitness x86_64")
     if asked:
@@ -114,7 +114,7 @@ def main(argv):
     args = parse_args(argv)
     work = Path(args.work_dir).resolve()
     work.mkdir(parents=True, exist_ok=True)
-    args.bitness, left_out = choose_bitnesses(args.bitness, work)
+    args.bitness, left_out = choose_bitnesses(args.bitness)
     if not args.no_build:
         build(["i686", *args.bitness])
     wine = import_harness()[1].wine_version()

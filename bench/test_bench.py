@@ -225,24 +225,17 @@ class FileTests(unittest.TestCase):
 
 class BitnessTests(unittest.TestCase):
     def choose(self, asked, why):
-        with mock.patch.object(cli.ia32, "cannot_run_32bit", return_value=why):
-            return cli.choose_bitnesses(asked, "/tmp")
+        with mock.patch.object(cli.import_harness()[1], "wow64_problem", return_value=why):
+            return cli.choose_bitnesses(asked)
 
     def test_i686_by_default_and_x86_64_with_the_reason_where_32_bit_code_cannot_run(self):
-        self.assertEqual(self.choose([], None), (["i686"], None))
-        bitnesses, line = self.choose([], "the kernel refuses 32-bit programs (Exec format error)")
+        self.assertEqual(self.choose([], ""), (["i686"], None))
+        bitnesses, line = self.choose([], "the kernel refuses 32-bit programs")
         self.assertEqual(bitnesses, ["x86_64"])
         self.assertIn("i686 exe cannot run on this machine, the kernel refuses 32-bit programs", line)
         self.assertEqual(self.choose(["x86_64"], "refused"), (["x86_64"], None))
         with self.assertRaises(SystemExit):
             self.choose(["x86_64", "i686"], "refused")
-
-    def test_this_machine_is_probed_with_a_real_32_bit_program(self):
-        # Either outcome is a fact of the machine; a fault in the probe
-        # program would show as a status other than 0 where 32-bit code runs.
-        with tempfile.TemporaryDirectory() as folder:
-            why = cli.ia32.cannot_run_32bit(folder)
-        self.assertTrue(why is None or "refuses" in why, why)
 
 
 if __name__ == "__main__":
