@@ -2,6 +2,7 @@
     cd e2e && python3 -m unittest harness.selftest"""
 
 import os
+import re
 import struct
 import tempfile
 import unittest
@@ -181,6 +182,11 @@ class Wow64Tests(unittest.TestCase):
         self.assertEqual(struct.unpack_from("<HHI", probe, 16), (2, 3, 1))  # executable, i386
         entry = struct.unpack_from("<I", probe, 24)[0]
         self.assertEqual(probe[entry - 0x08048000:], b"\xb8\x01\x00\x00\x00\xbb\x07\x00\x00\x00\xcd\x80")
+
+    def test_install_deps_probes_with_the_same_program(self):
+        script = (Path(__file__).resolve().parents[2] / "scripts" / "install-deps").read_text()
+        octal = re.search(r"printf '(\\177ELF[^']*)'", script).group(1)
+        self.assertEqual(octal.encode("latin-1").decode("unicode_escape").encode("latin-1"), wine.i386_program(0))
 
     def test_working_32_bit_loader_is_no_problem(self):
         loader = self.folder / "wine"
