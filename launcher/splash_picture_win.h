@@ -1,5 +1,5 @@
 // The splash picture, drawn with GDI straight from the executable's bitmap
-// resource: nothing is decoded into memory and no imaging library is loaded.
+// resource: the launcher keeps no decoded copy and loads no imaging library.
 #pragma once
 
 #include <windows.h>
