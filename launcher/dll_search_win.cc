@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "launcher/function_address_win.h"
+
 namespace tavrelo {
 
 void RestrictDllSearchToSystem32() {
@@ -11,12 +13,9 @@ void RestrictDllSearchToSystem32() {
   // launcher still starts on systems without it; those still lose the
   // working folder from the search below.
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  if (kernel32) {
-    auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-    if (set_default) set_default(kSearchSystem32);
-  }
+  auto set_default = FunctionAddress<SetDefaultDllDirectoriesFn>(GetModuleHandleW(L"kernel32.dll"),
+                                                                  "SetDefaultDllDirectories");
+  if (set_default) set_default(kSearchSystem32);
   SetDllDirectoryW(L"");
 }
 

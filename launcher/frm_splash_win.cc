@@ -1,6 +1,7 @@
 #include "launcher/frm_splash_win.h"
 
 #include "launcher/exit_codes.h"
+#include "launcher/function_address_win.h"
 #include "launcher/messages.h"
 #include "launcher/mod_main.h"
 #include "launcher/resources/resource_ids.h"
@@ -33,10 +34,7 @@ UniqueIcon LoadAppIcon(HINSTANCE instance, int width_metric, int height_metric) 
 // is not, there is nothing to turn off.
 void TurnOffInputMethods() {
   using ImmDisableImeFn = BOOL(WINAPI*)(DWORD);
-  HMODULE imm32 = GetModuleHandleW(L"imm32.dll");
-  if (!imm32) return;
-  auto disable = reinterpret_cast<ImmDisableImeFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(imm32, "ImmDisableIME")));
+  auto disable = FunctionAddress<ImmDisableImeFn>(GetModuleHandleW(L"imm32.dll"), "ImmDisableIME");
   if (disable) disable(0);  // 0: the calling thread
 }
 

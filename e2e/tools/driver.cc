@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "icon_probe.h"
+#include "launcher/function_address_win.h"
 #include "screen_image.h"
 #include "tool_support.h"
 
@@ -309,8 +310,7 @@ std::string ProbeIcons(HWND window) {
   const std::wstring probe_path = self.substr(0, self.find_last_of(L"\\/") + 1) + L"icon-probe.dll";
   const tavrelo::UniqueModule probe(LoadLibraryW(probe_path.c_str()));
   if (!probe) return ErrorJson("icon-probe.dll not loaded", GetLastError());
-  auto hook_proc = reinterpret_cast<HOOKPROC>(
-      reinterpret_cast<void (*)()>(GetProcAddress(probe.get(), e2e::kIconProbeHookName)));
+  auto hook_proc = tavrelo::FunctionAddress<HOOKPROC>(probe.get(), e2e::kIconProbeHookName);
   if (!hook_proc) return ErrorJson("hook function missing", GetLastError());
 
   const DWORD pid = GetCurrentProcessId();
