@@ -3,15 +3,16 @@
 from .app import (AppFolder, Runtime, clear_java_runtimes, make_app_folder, make_runtime, plant_standin,
                   set_java_runtimes)
 from .driver import FILETIME_PER_SECOND, DriverResult, read_records, run_driver
-from .images import read_bmp, read_png, write_png
-from .launch import (BACKGROUND, JARS, MAIN_CLASS, STARTF_USESHOWWINDOW, SW_HIDE, LauncherTestCase, client_pixel,
+from .images import compare, read_rgb
+from .launch import (BACKGROUND, JARS, MAIN_CLASS, STARTF_USESHOWWINDOW, SW_HIDE, LauncherTestCase, client_box,
+                     client_pixel,
                      expected_command, mul_div, runtime_program)
 from .session import Session, SessionTestCase, start_session, stop_session
 
 __all__ = [
     "AppFolder", "Runtime", "clear_java_runtimes", "make_app_folder", "make_runtime", "plant_standin",
-    "set_java_runtimes", "FILETIME_PER_SECOND", "DriverResult", "read_records", "run_driver", "read_bmp",
-    "read_png", "write_png", "BACKGROUND", "JARS", "MAIN_CLASS", "STARTF_USESHOWWINDOW", "SW_HIDE", "LauncherTestCase",
-    "client_pixel", "expected_command", "mul_div", "runtime_program", "Session", "SessionTestCase",
+    "set_java_runtimes", "FILETIME_PER_SECOND", "DriverResult", "read_records", "run_driver", "compare",
+    "read_rgb", "BACKGROUND", "JARS", "MAIN_CLASS", "STARTF_USESHOWWINDOW", "SW_HIDE", "LauncherTestCase",
+    "client_box", "client_pixel", "expected_command", "mul_div", "runtime_program", "Session", "SessionTestCase",
     "start_session", "stop_session",
 ]

@@ -6,7 +6,7 @@ import shutil
 
 from .app import clear_java_runtimes, make_app_folder, make_runtime, set_java_runtimes
 from .driver import read_records, run_driver
-from .images import read_bmp, write_png
+from .images import hex_colour, read_rgb
 from .session import SessionTestCase
 
 # The class path entries the launcher passes, in order.
@@ -100,13 +100,11 @@ class LauncherTestCase(SessionTestCase):
         shutil.copy2(result.path, target / f"{type(self).__name__}.{self._testMethodName}.json")
 
     def keep_screenshot(self, bmp_path, name):
-        """Copies a screenshot into the artifacts folder, as BMP and PNG, with
-        the bitness in its name."""
-        name = f"{name}-{self.session.bitness}"
-        target = self.session.artifact(name + ".bmp")
-        shutil.copy2(bmp_path, target)
-        write_png(read_bmp(bmp_path), self.session.artifact(name + ".png"))
-        return target
+        """Keeps a screenshot in the artifacts folder as PNG, with the
+        bitness in its name, and returns it as an RGB image."""
+        image = read_rgb(bmp_path)
+        image.save(self.session.artifact(f"{name}-{self.session.bitness}.png"))
+        return image
 
     # --- assertions ---------------------------------------------------------
 
@@ -127,4 +125,12 @@ def client_pixel(inspection, image, x, y):
     during INSPECTION."""
     captured = inspection["captured_rect"]
     client = inspection["client_rect"]
-    return image.hex(client["left"] - captured["left"] + x, client["top"] - captured["top"] + y)
+    return hex_colour(image, client["left"] - captured["left"] + x, client["top"] - captured["top"] + y)
+
+
+def client_box(inspection):
+    """The client area's place (left, top, right, bottom) in a screenshot
+    taken during INSPECTION."""
+    client, captured = inspection["client_rect"], inspection["captured_rect"]
+    left, top = client["left"] - captured["left"], client["top"] - captured["top"]
+    return left, top, left + client["width"], top + client["height"]
