@@ -4,6 +4,7 @@ namespace tavrelo {
 namespace {
 
 constexpr std::size_t kInfoHeaderSize = 40;
+constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiRle8 = 1;
 constexpr std::int32_t kMaxSide = 4096;
 constexpr std::uint32_t kMaxColours = 256;
@@ -51,6 +52,17 @@ bool CoversEveryPixel(std::span<const std::uint8_t> bits, std::int32_t width, st
   return false;  // the data ended before end-of-bitmap
 }
 
+// Every pixel of the uncompressed rows in `bits`, padding left aside.
+bool IndicesInPalette(std::span<const std::uint8_t> bits, std::size_t stride, std::int32_t width,
+                      std::uint32_t colours) {
+  for (std::size_t row = 0; row < bits.size(); row += stride) {
+    for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+      if (std::uint32_t{bits[row + x]} >= colours) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<SplashDib> ParseSplashDib(std::span<const std::uint8_t> resource) {
@@ -64,16 +76,27 @@ std::optional<SplashDib> ParseSplashDib(std::span<const std::uint8_t> resource) 
   dib.bits_size = ReadU32(resource, 20);
   std::uint32_t colours = ReadU32(resource, 32);
   if (colours == 0) colours = kMaxColours;  // 0 means the full palette
-  // A negative height would be a top-down bitmap, which RLE cannot be.
+  // A negative height would be a top-down bitmap, which RLE cannot be; the
+  // launcher takes bottom-up bitmaps alone.
   if (dib.width <= 0 || dib.width > kMaxSide || dib.height <= 0 || dib.height > kMaxSide ||
-      planes != 1 || bit_count != 8 || compression != kBiRle8 || colours > kMaxColours) {
+      planes != 1 || bit_count != 8 || (compression != kBiRle8 && compression != kBiRgb) ||
+      colours > kMaxColours) {
     return std::nullopt;
   }
   dib.bits_offset = kInfoHeaderSize + 4 * std::size_t{colours};
-  if (dib.bits_offset > resource.size() || dib.bits_size == 0 ||
-      dib.bits_size > resource.size() - dib.bits_offset) {
-    return std::nullopt;
+  if (dib.bits_offset > resource.size()) return std::nullopt;
+  const std::size_t available = resource.size() - dib.bits_offset;
+  if (compression == kBiRgb) {
+    const std::size_t stride = (static_cast<std::size_t>(dib.width) + 3) & ~std::size_t{3};
+    const std::size_t rows_size = stride * static_cast<std::size_t>(dib.height);
+    if ((dib.bits_size != 0 && dib.bits_size < rows_size) || rows_size > available) return std::nullopt;
+    dib.bits_size = rows_size;
+    if (!IndicesInPalette(resource.subspan(dib.bits_offset, rows_size), stride, dib.width, colours)) {
+      return std::nullopt;
+    }
+    return dib;
   }
+  if (dib.bits_size == 0 || dib.bits_size > available) return std::nullopt;
   if (!CoversEveryPixel(resource.subspan(dib.bits_offset, dib.bits_size), dib.width, dib.height,
                         colours)) {
     return std::nullopt;

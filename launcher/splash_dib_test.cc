@@ -15,16 +15,20 @@ void PutU32(Bytes& out, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+constexpr std::uint32_t kRgb = 0;
+constexpr std::uint32_t kRle8 = 1;
+
 // A packed bitmap as the resource holds it: info header, a grey palette of
-// `colours` entries and the given compressed pixels.
-Bytes MakeDib(std::int32_t width, std::int32_t height, std::uint32_t colours, const Bytes& bits) {
+// `colours` entries and the given pixels (RLE8 codes unless told otherwise).
+Bytes MakeDib(std::int32_t width, std::int32_t height, std::uint32_t colours, const Bytes& bits,
+              std::uint32_t compression = kRle8) {
   Bytes dib(40);
   PutU32(dib, 0, 40);
   PutU32(dib, 4, static_cast<std::uint32_t>(width));
   PutU32(dib, 8, static_cast<std::uint32_t>(height));
   dib[12] = 1;  // planes
   dib[14] = 8;  // bits per pixel
-  PutU32(dib, 16, 1);  // BI_RLE8
+  PutU32(dib, 16, compression);
   PutU32(dib, 20, static_cast<std::uint32_t>(bits.size()));
   PutU32(dib, 32, colours);
   for (std::uint32_t i = 0; i < (colours ? colours : 256); ++i) {
@@ -71,7 +75,7 @@ TEST(SplashDibTest, RejectsEveryTruncation) {
   }
 }
 
-TEST(SplashDibTest, RejectsHeadersOtherThanABottomUpRle8Bitmap) {
+TEST(SplashDibTest, RejectsHeadersOtherThanABottomUp8BitBitmap) {
   struct Patch {
     std::size_t at;
     std::uint32_t value;
@@ -80,8 +84,8 @@ TEST(SplashDibTest, RejectsHeadersOtherThanABottomUpRle8Bitmap) {
   for (const Patch& patch : {Patch{0, 12, "core header"}, Patch{4, 0, "no width"},
                              Patch{4, 4097, "too wide"}, Patch{8, 0xFFFFFFFE, "top-down"},
                              Patch{8, 4097, "too high"}, Patch{12, 2, "two planes"},
-                             Patch{14, 4, "4 bits per pixel"}, Patch{16, 0, "uncompressed"},
-                             Patch{16, 2, "RLE4"}, Patch{20, 0, "no image size"},
+                             Patch{14, 4, "4 bits per pixel"}, Patch{16, 2, "RLE4"},
+                             Patch{16, 3, "bit fields"}, Patch{20, 0, "no image size"},
                              Patch{32, 257, "too many colours"}, Patch{32, 0x40000000, "huge palette"}}) {
     Bytes dib = MakeDib(4, 2, 4, kGoodBits);
     if (patch.at == 12 || patch.at == 14) {
@@ -108,6 +112,46 @@ TEST(SplashDibTest, RejectsPixelsThatDoNotCoverThePictureExactly) {
       {"odd byte at the end", {4, 1, 0, 0, 4, 1, 0}},
   };
   for (const auto& [what, bits] : cases) EXPECT_FALSE(Parses(MakeDib(4, 2, 4, bits))) << what;
+}
+
+// 3 x 2 pixels, uncompressed: rows padded to 4 bytes; padding is no pixel, so
+// any value goes there.
+const Bytes kGoodRows = {1, 2, 3, 0xFF,
+                         3, 2, 1, 0};
+
+TEST(SplashDibTest, AcceptsAnUncompressedBitmap) {
+  const auto parsed = ParseSplashDib(MakeDib(3, 2, 4, kGoodRows, kRgb));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->width, 3);
+  EXPECT_EQ(parsed->bits_offset, 40u + 4 * 4);
+  EXPECT_EQ(parsed->bits_size, 8u);
+  // An image size of 0 stands for the rows' size, and a larger one is fine.
+  Bytes dib = MakeDib(3, 2, 4, kGoodRows, kRgb);
+  PutU32(dib, 20, 0);
+  EXPECT_EQ(ParseSplashDib(dib)->bits_size, 8u);
+  PutU32(dib, 20, 12);
+  EXPECT_EQ(ParseSplashDib(dib)->bits_size, 8u);
+}
+
+TEST(SplashDibTest, RejectsUncompressedRowsThatDoNotFitOrLeaveThePalette) {
+  const Bytes dib = MakeDib(3, 2, 4, kGoodRows, kRgb);
+  for (std::size_t size = 0; size < dib.size(); ++size) {
+    Bytes cut(dib.begin(), dib.begin() + static_cast<std::ptrdiff_t>(size));
+    EXPECT_FALSE(Parses(cut)) << size;
+    if (size > 20 + 4) {
+      PutU32(cut, 20, 0);  // no image size given: the rows' size still counts
+      EXPECT_FALSE(Parses(cut)) << size;
+    }
+  }
+  Bytes small_size = dib;
+  PutU32(small_size, 20, 7);  // the header promises less than the rows hold
+  EXPECT_FALSE(Parses(small_size));
+  for (const std::size_t at : {0u, 2u, 4u, 6u}) {
+    Bytes outside = kGoodRows;
+    outside[at] = 4;
+    EXPECT_FALSE(Parses(MakeDib(3, 2, 4, outside, kRgb))) << at;
+  }
+  EXPECT_FALSE(Parses(MakeDib(3, 2, 4, kGoodRows, 2)));  // RLE4
 }
 
 // The bitmap the build makes from the splash artwork, as the executable
