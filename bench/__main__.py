@@ -64,9 +64,9 @@ def commit():
     return git("rev-parse", "--short", "HEAD") + (" plus uncommitted changes" if changed else "")
 
 
-def release_section(work):
+def release_section():
     """The shipped i686 exe's own figures, read from the file."""
-    figures = exe_figures(RELEASE_EXE, "i686", work)
+    figures = exe_figures(RELEASE_EXE, "i686")
     return "\n".join(["## Release executable", "", f"- {RELEASE_EXE} ({pe_bitness(RELEASE_EXE)})", "",
                       exe_table(figures), "",
                       targets_table([targets.size_target(figures)]), ""])
@@ -120,7 +120,7 @@ def main(argv):
     wine = import_harness()[1].wine_version()
     load = os.getloadavg()[0]
     started = time.monotonic()
-    sections = [release_section(work)] + [run_section(bitness, args, work) for bitness in args.bitness]
+    sections = [release_section()] + [run_section(bitness, args, work) for bitness in args.bitness]
     header = [TITLE, "",
               f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {wine}, commit {commit()}, "
               f"{os.cpu_count()} cores, load average {load:.1f} before the runs and {os.getloadavg()[0]:.1f} after",

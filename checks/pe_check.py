@@ -1,223 +1,120 @@
-#!/usr/bin/env python3
-"""Checks a built tavrelo.exe from its PE headers and resources.
+#!/usr/bin/python3
+"""Checks a built tavrelo.exe from its PE headers and resources, read with
+pefile (the icon group with icoextract, the pictures with Pillow).
 
-Verifies the machine type, GUI subsystem, ASLR/DEP (and high-entropy ASLR on
-x86_64), that symbols are stripped, that only DLLs present on every Windows are
-imported, and the icon group, splash bitmap, version block and manifest.
+Verifies the machine type, GUI subsystem, no link time stamp, ASLR (with base
+relocations) and DEP (and high-entropy ASLR on x86_64), that symbols are
+stripped, that only DLLs present on every Windows are imported, the icon (the
+checks of art/check_art.py), the splash bitmap, version block and manifest.
 Prints a short report; exits non-zero listing every property that is wrong.
 
-    pe_check.py EXE --arch i686|x86_64 [--json OUT]
+    pe_check.py EXE --arch i686|x86_64
 """
 import argparse
-import json
-import struct
+import io
+import os
 import sys
 
+import pefile
+from icoextract import IconExtractor
+from PIL import BmpImagePlugin
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "art"))
+import check_art  # noqa: E402
+
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
-RT_BITMAP, RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 14, 16, 24
+MACHINES = {"i686": 0x14C, "x86_64": 0x8664}
+RT = pefile.RESOURCE_TYPE
+IDB_SPLASH = 101
 
 
-class Pe:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("not an MZ executable")
-        self.pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[self.pe:self.pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        coff = self.pe + 4
-        (self.machine, nsections, _, self.symbol_table, self.symbol_count, opt_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, coff)
-        opt = coff + 20
-        self.magic = struct.unpack_from("<H", data, opt)[0]
-        plus = self.magic == 0x20B
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-        dirs = opt + (112 if plus else 96)
-        self.directories = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(16)]
-        self.plus = plus
-        self.sections = []
-        sec = opt + opt_size
-        for i in range(nsections):
-            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, sec + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode(), va, max(vsize, rawsize), rawptr, rawsize))
-
-    def offset(self, rva):
-        for _, va, size, rawptr, _ in self.sections:
-            if va <= rva < va + size:
-                return rawptr + rva - va
-        raise ValueError("rva %#x outside sections" % rva)
-
-    def cstring(self, rva):
-        off = self.offset(rva)
-        return self.data[off:self.data.index(b"\0", off)].decode("latin-1")
-
-    def imports(self):
-        rva, size = self.directories[1]
-        names = []
-        if not rva:
-            return names
-        off = self.offset(rva)
-        while True:
-            fields = struct.unpack_from("<IIIII", self.data, off)
-            if not any(fields):
-                break
-            names.append(self.cstring(fields[3]))
-            off += 20
-        return names
-
-    def resources(self):
-        """{type: {id: bytes}} for the first language of each entry."""
-        rva, _ = self.directories[2]
-        base = self.offset(rva)
-        out = {}
-
-        def entries(table):
-            named, ids = struct.unpack_from("<HH", self.data, base + table + 12)
-            for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, base + table + 16 + 8 * i)
-                yield ident, target
-
-        for type_id, type_target in entries(0):
-            for res_id, res_target in entries(type_target & 0x7FFFFFFF):
-                for _, lang_target in entries(res_target & 0x7FFFFFFF):
-                    data_rva, size = struct.unpack_from("<II", self.data, base + lang_target)
-                    off = self.offset(data_rva)
-                    out.setdefault(type_id, {})[res_id] = self.data[off:off + size]
-                    break
-        return out
+def resources(pe):
+    """{type: {id: bytes}}, the first language of each entry."""
+    found, directory = {}, getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in directory.entries if directory else []:
+        for entry in kind.directory.entries:
+            data = entry.directory.entries[0].data.struct
+            found.setdefault(kind.id, {})[entry.id] = pe.get_data(data.OffsetToData, data.Size)
+    return found
 
 
-def version_block(data):
-    """Fixed file and product version and the string tables of a VS_VERSIONINFO."""
-    def children(start, end):
-        pos = start
-        while pos + 6 <= end:
-            length, value_length, is_text = struct.unpack_from("<HHH", data, pos)
-            if length == 0:
-                break
-            key_end = pos + 6
-            while data[key_end:key_end + 2] != b"\0\0":
-                key_end += 2
-            key = data[pos + 6:key_end].decode("utf-16-le")
-            value = (key_end + 2 + 3) & ~3
-            size = value_length * (2 if is_text else 1)
-            yield key, data[value:value + size], value + size, pos + length
-            pos = (pos + length + 3) & ~3
+def splash_problems(bitmap):
+    """The bitmap the launcher draws: 8 bits per pixel in a palette, RLE8 or
+    uncompressed, at most 4096 x 4096, and whole (Pillow decodes it)."""
+    if not bitmap:
+        return ["no splash bitmap (bitmap resource %d)" % IDB_SPLASH]
+    try:
+        picture = BmpImagePlugin.DibImageFile(io.BytesIO(bitmap))
+        picture.load()
+    except (OSError, SyntaxError, ValueError) as e:
+        return ["splash bitmap is unreadable: %s" % e]
+    if picture.mode != "P" or picture.info.get("compression") not in (0, 1) or max(picture.size) > 4096:
+        return ["splash bitmap is %s %d x %d, compression %s: expected 8 bits per pixel, RLE8 or none, "
+                "at most 4096 x 4096" % ((picture.mode,) + picture.size + (picture.info.get("compression"),))]
+    return []
 
-    key, fixed, after, end = next(children(0, len(data)))
-    if key != "VS_VERSION_INFO":
-        raise ValueError("no VS_VERSION_INFO")
-    sig, _, fms, fls, pms, pls = struct.unpack_from("<IIIIII", fixed)
-    if sig != 0xFEEF04BD:
-        raise ValueError("bad VS_FIXEDFILEINFO signature")
-    ver = lambda ms, ls: "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-    tables = {}
-    for key, _, start, stop in children((after + 3) & ~3, end):
-        if key == "StringFileInfo":
-            for table, _, tstart, tstop in children(start, stop):
-                strings = {}
-                for name, value, _, _ in children(tstart, tstop):
-                    strings[name] = value.decode("utf-16-le").rstrip("\0")
-                tables[table] = strings
-    return ver(fms, fls), ver(pms, pls), tables
+
+def version_problems(pe):
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    versions = [(fixed.FileVersionMS, fixed.FileVersionLS), (fixed.ProductVersionMS, fixed.ProductVersionLS)]
+    problems = [] if versions == [(0x10000, 0)] * 2 else ["fixed versions %s, expected 1.0.0.0" % versions]
+    tables = [table for info in pe.FileInfo[0] if info.Key == b"StringFileInfo" for table in info.StringTable]
+    if [table.LangID.upper() for table in tables] != [b"040904B0"]:
+        problems.append("string tables %s, expected one 040904B0" % [table.LangID for table in tables])
+    for table in tables:
+        for key in (b"FileVersion", b"ProductVersion"):
+            if table.entries.get(key) != b"1.00":
+                problems.append("%s is %r, expected '1.00'" % (key.decode(), table.entries.get(key, b"").decode()))
+    return problems
 
 
 def check(path, arch):
-    data = open(path, "rb").read()
-    pe = Pe(data)
+    """(report, problems) of the executable at PATH."""
+    pe = pefile.PE(path)
+    header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+    imports = [entry.dll.decode() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    found = resources(pe)
+    report = {"file": path, "size": len(pe.__data__), "imports": imports,
+              "dll_characteristics": hex(optional.DllCharacteristics),
+              "splash_bytes": len(found.get(RT["RT_BITMAP"], {}).get(IDB_SPLASH, b""))}
     problems = []
-    report = {"file": path, "size": len(data)}
-    expect_machine = {"i686": 0x14C, "x86_64": 0x8664}[arch]
-    if pe.machine != expect_machine:
-        problems.append("machine %#x, expected %#x" % (pe.machine, expect_machine))
-    if pe.subsystem != 2:
-        problems.append("subsystem %d, expected 2 (Windows GUI)" % pe.subsystem)
-    flags = {"dynamic base (ASLR)": 0x40, "NX compatible (DEP)": 0x100}
+    if header.Machine != MACHINES[arch]:
+        problems.append("machine %#x, expected %#x" % (header.Machine, MACHINES[arch]))
+    if header.TimeDateStamp:
+        problems.append("link time stamp %#x: builds of the same sources would differ" % header.TimeDateStamp)
+    if optional.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
+        problems.append("subsystem %d, expected 2 (Windows GUI)" % optional.Subsystem)
+    flags = {"dynamic base (ASLR)": "DYNAMIC_BASE", "NX compatible (DEP)": "NX_COMPAT"}
     if arch == "x86_64":
-        flags["high-entropy ASLR"] = 0x20
-    for name, bit in flags.items():
-        if not pe.dll_characteristics & bit:
-            problems.append(name + " not set")
-    report["dll_characteristics"] = hex(pe.dll_characteristics)
-    if pe.symbol_table or pe.symbol_count:
-        problems.append("COFF symbol table present: not stripped")
-    if not any(r[0] for r in [pe.directories[5]]):
+        flags["high-entropy ASLR"] = "HIGH_ENTROPY_VA"
+    problems += [name + " not set" for name, flag in flags.items()
+                 if not getattr(optional, "IMAGE_DLLCHARACTERISTICS_" + flag)]
+    if not hasattr(pe, "DIRECTORY_ENTRY_BASERELOC"):
         problems.append("no base relocations: ASLR cannot move the image")
-
-    imports = pe.imports()
-    report["imports"] = imports
-    for name in imports:
-        if name.lower() not in ALLOWED_IMPORTS:
-            problems.append("imports %s, which not every Windows has" % name)
-
-    res = pe.resources()
-    groups = res.get(RT_GROUP_ICON, {})
-    if not groups:
-        problems.append("no icon group")
-    else:
-        first = min(groups)
-        group = groups[first]
-        _, kind, count = struct.unpack_from("<HHH", group)
-        images = []
-        for i in range(count):
-            w, h, colors, _, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
-            icon = res.get(RT_ICON, {}).get(icon_id, b"")
-            header_bits = struct.unpack_from("<H", icon, 14)[0] if len(icon) >= 40 else None
-            images.append((w or 256, h or 256, bits, header_bits, len(icon)))
-        report["icon_group"] = {"id": first, "images": images}
-        sizes = sorted((w, h) for w, h, *_ in images)
-        if sizes != [(16, 16), (32, 32)]:
-            problems.append("icon group %d holds %s, expected 32x32 and 16x16" % (first, sizes))
-        for w, h, bits, header_bits, size in images:
-            if bits != 8 or header_bits != 8:
-                problems.append("icon %dx%d is not 8 bits per pixel" % (w, h))
-            mask = ((w + 31) // 32 * 4) * h
-            if size != 40 + 1024 + w * h + mask:
-                problems.append("icon %dx%d has no transparency mask" % (w, h))
-
-    splash = res.get(RT_BITMAP, {}).get(101, b"")
-    # Info header: size, width, height, planes, bits per pixel, compression.
-    if len(splash) < 40 or struct.unpack_from("<IiiHHI", splash) != (40, 490, 517, 1, 8, 1):
-        problems.append("splash picture is not a 490 x 517 bottom-up 8-bit RLE8 bitmap")
-    report["splash_bytes"] = len(splash)
-
-    version = res.get(RT_VERSION, {}).get(1)
-    if not version:
-        problems.append("no version block")
-    else:
-        file_version, product_version, tables = version_block(version)
-        report["version"] = {"file": file_version, "product": product_version, "tables": tables}
-        if (file_version, product_version) != ("1.0.0.0", "1.0.0.0"):
-            problems.append("fixed versions %s / %s" % (file_version, product_version))
-        if list(tables) != ["040904B0"] and list(tables) != ["040904b0"]:
-            problems.append("string tables %s, expected one 040904B0" % list(tables))
-        for table in tables.values():
-            for key in ("FileVersion", "ProductVersion"):
-                if table.get(key) != "1.00":
-                    problems.append("%s is %r" % (key, table.get(key)))
-
-    manifest = res.get(RT_MANIFEST, {}).get(1, b"").decode("utf-8", "replace")
-    for needed in ('level="asInvoker"', ">true</dpiAware>"):
-        if needed not in manifest:
-            problems.append("manifest lacks " + needed)
+    if header.PointerToSymbolTable or header.NumberOfSymbols:
+        problems.append("COFF symbol table present: not stripped")
+    problems += ["imports %s, which not every Windows has" % name for name in imports
+                 if name.lower() not in ALLOWED_IMPORTS]
+    try:
+        problems += ["icon: " + p for p in check_art.icon_problems(IconExtractor(data=pe.__data__).get_icon())]
+    except Exception as e:  # icoextract raises its own errors, and pefile's
+        problems.append("no readable icon group: %s" % e)
+    problems += splash_problems(found.get(RT["RT_BITMAP"], {}).get(IDB_SPLASH, b""))
+    problems += version_problems(pe) if hasattr(pe, "VS_FIXEDFILEINFO") else ["no version block"]
+    manifest = found.get(RT["RT_MANIFEST"], {}).get(1, b"").decode("utf-8", "replace")
+    problems += ["manifest lacks " + needed for needed in ('level="asInvoker"', ">true</dpiAware>")
+                 if needed not in manifest]
     return report, problems
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
-    parser.add_argument("--arch", choices=["i686", "x86_64"], required=True)
-    parser.add_argument("--json")
+    parser.add_argument("--arch", choices=sorted(MACHINES), required=True)
     args = parser.parse_args()
     report, problems = check(args.exe, args.arch)
-    print("%s: %d bytes (splash picture %d bytes), imports %s, DllCharacteristics %s"
-          % (args.exe, report["size"], report.get("splash_bytes", 0),
-             ", ".join(report["imports"]), report["dll_characteristics"]))
-    if "version" in report:
-        print("version %(file)s / %(product)s, strings %(tables)s" % report["version"])
-    if args.json:
-        with open(args.json, "w") as out:
-            json.dump(report, out, indent=2)
+    print("%(file)s: %(size)d bytes (splash picture %(splash_bytes)d bytes), imports %(imports)s, "
+          "DllCharacteristics %(dll_characteristics)s" % report)
     for problem in problems:
         print("FAIL: " + problem)
     return 1 if problems else 0
