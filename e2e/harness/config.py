@@ -15,13 +15,16 @@ DEFAULT_BITNESS = "i686"
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
 # The registry view a program of each bitness sees, as reg.exe names it.
 REGISTRY_VIEWS = {"i686": "/reg:32", "x86_64": "/reg:64"}
+# The launcher built with the other splash pictures in e2e/pictures/, among the tools.
+SPLASH_PICTURES = ("photo", "transparent")
 
 
 @dataclass
 class Config:
     bitness: str         # "i686" or "x86_64"
     exe: Path            # tavrelo.exe of that bitness
-    tools: Path          # folder with tavrelo-driver.exe, java.exe, icon-probe.dll, markers/ (same bitness)
+    tools: Path          # folder with tavrelo-driver.exe, java.exe, icon-probe.dll, markers/,
+                         # tavrelo-<picture>.exe (same bitness)
     artifacts: Path      # screenshots and driver results are kept here
     template: Path       # Wine prefix template, copied for each test module
     display: str = ""    # an X display to use instead of starting Xvfb
@@ -47,6 +50,10 @@ class Config:
     @property
     def markers(self) -> Path:
         return self.tools / "markers"
+
+    def launcher_showing(self, picture) -> Path:
+        """The launcher of this bitness built with e2e/pictures/PICTURE.png."""
+        return self.tools / f"tavrelo-{picture}.exe"
 
 
 def bitness_from(value=None):
@@ -79,7 +86,8 @@ def load(bitness=None) -> Config:
                     problems=problems)
     if not problems:
         target = "win32" if bitness == "i686" else "win64"
-        for path in (config.exe, config.driver, config.java, config.tools / "icon-probe.dll"):
+        for path in (config.exe, config.driver, config.java, config.tools / "icon-probe.dll",
+                     *map(config.launcher_showing, SPLASH_PICTURES)):
             if not path.is_file():
                 problems.append(f"{path} does not exist (build the {target} target first)")
     problems += tool_problems()

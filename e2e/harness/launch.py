@@ -6,6 +6,8 @@ import shutil
 
 from .app import clear_java_runtimes, make_app_folder, make_runtime, set_java_runtimes
 from .driver import read_records, run_driver
+from PIL import Image
+
 from .images import hex_colour, read_rgb
 from .session import SessionTestCase
 
@@ -134,3 +136,12 @@ def client_box(inspection):
     client, captured = inspection["client_rect"], inspection["captured_rect"]
     left, top = client["left"] - captured["left"], client["top"] - captured["top"]
     return left, top, left + client["width"], top + client["height"]
+
+
+def expected_picture(path, size):
+    """The picture file PATH as the window should show it when built with it:
+    transparent pixels in the window colour, stretched to SIZE."""
+    with Image.open(path) as picture:
+        rgba = picture.convert("RGBA")
+    flat = Image.alpha_composite(Image.new("RGBA", rgba.size, (0xC0, 0xC0, 0xFF)), rgba).convert("RGB")
+    return flat.resize(size, Image.Resampling.BILINEAR)

@@ -13,8 +13,8 @@ from PIL import Image
 
 from . import config as config_module
 from . import wine
-from .images import compare, hex_colour, read_rgb
-from .launch import expected_command, mul_div
+from .images import compare, hex_colour, read_rgb, resembles
+from .launch import expected_command, expected_picture, mul_div
 from .wine import Prefix, reg_string
 
 
@@ -100,6 +100,29 @@ class ScreenshotToleranceTests(unittest.TestCase):
         with self.assertRaises(IndexError):
             hex_colour(image, image.width, 0)
         self.assertEqual(hex_colour(image, 0, 0), "000000")
+
+
+class PictureResemblanceTests(unittest.TestCase):
+    """The rule by which the launcher built with another picture shows it
+    passes that picture as GDI would draw it (in 256 colours, stretched by
+    another filter) and fails it moved by two pixels, another picture or none."""
+
+    def test_each_picture(self):
+        for path in sorted((Path(__file__).resolve().parents[1] / "pictures").glob("*.png")):
+            expected = expected_picture(path, (487, 516))
+            with Image.open(path) as picture:
+                # As far from Pillow's stretch as GDI's: 256 colours, nearest pixels.
+                rendering = expected_picture(path, picture.size).quantize(256).convert("RGB")
+            rendering = rendering.resize(expected.size, Image.Resampling.NEAREST)
+            self.assertTrue(resembles(rendering, expected)[0], f"{path.name}: {resembles(rendering, expected)[1]}")
+            faults = {"another picture": expected.transpose(Image.Transpose.ROTATE_180),
+                      "no picture": Image.new("RGB", expected.size, (0xC0, 0xC0, 0xFF))}
+            for dx, dy in ((2, 0), (-2, 0), (0, 2), (0, -2)):
+                faults[f"moved by {dx}, {dy}"] = Image.new("RGB", expected.size, (0xC0, 0xC0, 0xFF))
+                faults[f"moved by {dx}, {dy}"].paste(rendering, (dx, dy))
+            for fault, image in faults.items():
+                with self.subTest(path.name, fault=fault):
+                    self.assertFalse(resembles(image, expected)[0], resembles(image, expected)[1])
 
 
 class ConfigTests(unittest.TestCase):
