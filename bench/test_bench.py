@@ -9,7 +9,7 @@ from pathlib import Path
 from unittest import mock
 
 from bench import __main__ as cli
-from bench import exe_figures, figures, procfs, stats, targets, wine_trace
+from bench import figures, procfs, stats, targets, wine_trace
 
 MS = figures.FT_PER_MS
 T0 = 133_000_000_000_000_000  # some FILETIME
@@ -199,19 +199,7 @@ class TargetTests(unittest.TestCase):
 
 
 class FileTests(unittest.TestCase):
-    def test_bitness_from_the_pe_header(self):
-        with tempfile.TemporaryDirectory() as folder:
-            for machine, expected in ((0x14C, "i686"), (0x8664, "x86_64")):
-                path = Path(folder) / f"{expected}.exe"
-                head = bytearray(512)
-                head[:2], head[0x3C:0x40] = b"MZ", (0x80).to_bytes(4, "little")
-                head[0x80:0x86] = b"PE\0\0" + machine.to_bytes(2, "little")
-                path.write_bytes(bytes(head))
-                self.assertEqual(exe_figures.pe_bitness(path), expected)
-            (Path(folder) / "text.exe").write_bytes(b"MZ" + bytes(100))
-            with self.assertRaises(ValueError):
-                exe_figures.pe_bitness(Path(folder) / "text.exe")
-
+    # pe_bitness is checked on the built executables in checks/test_pe_check.py.
     def test_tables_never_overwrite_a_file_the_bench_did_not_write(self):
         with tempfile.TemporaryDirectory() as folder:
             mine, theirs = Path(folder) / "tables.md", Path(folder) / "results.md"
