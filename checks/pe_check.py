@@ -1,16 +1,9 @@
 #!/usr/bin/python3
-"""Checks a built tavrelo.exe from its PE headers and resources, read with
-pefile (the icon group with icoextract, the pictures with Pillow).
-
-Verifies the machine type, GUI subsystem, no link time stamp, ASLR (with base
-relocations) and DEP (and high-entropy ASLR on x86_64), that symbols are
-stripped, that only DLLs present on every Windows are imported, the icon (the
-checks of art/check_art.py), the splash bitmap, version block and manifest.
-Prints a short report; exits non-zero listing every property that is wrong.
-
-    pe_check.py EXE --arch i686|x86_64
-"""
-import argparse
+"""pe_check.py EXE i686|x86_64: checks a built tavrelo.exe, read with pefile:
+machine, GUI subsystem, no link time stamp, ASLR with relocations, DEP (and
+high-entropy ASLR on x86_64), stripped, imports only of DLLs every Windows has,
+the icon (art/check_art.py's checks, the group read by icoextract), the splash
+bitmap (Pillow), version block and manifest. Prints every property that is wrong."""
 import io
 import os
 import sys
@@ -107,12 +100,8 @@ def check(path, arch):
     return report, problems
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("exe")
-    parser.add_argument("--arch", choices=sorted(MACHINES), required=True)
-    args = parser.parse_args()
-    report, problems = check(args.exe, args.arch)
+def main(exe, arch):
+    report, problems = check(exe, arch)
     print("%(file)s: %(size)d bytes (splash picture %(splash_bytes)d bytes), imports %(imports)s, "
           "DllCharacteristics %(dll_characteristics)s" % report)
     for problem in problems:
@@ -121,4 +110,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]) if len(sys.argv) == 3 and sys.argv[2] in MACHINES else __doc__)

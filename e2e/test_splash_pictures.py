@@ -27,8 +27,7 @@ def tearDownModule():
 
 class SplashPictureTests(harness.LauncherTestCase):
     def show(self, name):
-        """Starts the launcher built with picture NAME and returns the
-        inspection of its splash and the screenshot."""
+        """The inspection and screenshot of the splash of the launcher built with picture NAME."""
         app = self.app_folder(f"Picture {name}")
         shutil.copy2(self.session.config.launcher_showing(name), app.unix / "tavrelo.exe")
         screenshot = self.scratch / f"{name}.bmp"
