@@ -107,7 +107,7 @@ class Bench:
         args = [config.driver, "--exe", program.exe, "--cwd", program.cwd, "--out", self.prefix.windows_path(out),
                 "--timeout-ms", "60000"]
         env = self.prefix.env({"WINEDEBUG": CHANNELS, "TAVRELO_JAVA_RECORD": self.prefix.windows_path(record)})
-        completed = self.wine.run_detached(self.wine.command(*args), env, 120)
+        completed = self.wine.run_detached(self.session.command(*args), env, 120)
         text = completed.stderr.decode("utf-8", errors="replace")
         Path(trace_file).write_text(text)
         if completed.returncode != 0 or not out.exists():

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""pe_check.py EXE i686|x86_64: checks a built tavrelo.exe, read with pefile:
+"""pe_check.py EXE --arch i686|x86_64: checks a built tavrelo.exe, read with pefile:
 machine, GUI subsystem, no link time stamp, ASLR with relocations, DEP (and
 high-entropy ASLR on x86_64), stripped, imports only of DLLs every Windows has,
 the icon (art/check_art.py's checks, the group read by icoextract), the splash
 bitmap (Pillow), version block and manifest. Prints every property that is wrong."""
+import argparse
 import io
 import os
 import sys
@@ -100,8 +101,12 @@ def check(path, arch):
     return report, problems
 
 
-def main(exe, arch):
-    report, problems = check(exe, arch)
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split(":")[0])
+    parser.add_argument("exe")
+    parser.add_argument("--arch", choices=sorted(MACHINES), required=True)
+    args = parser.parse_args()
+    report, problems = check(args.exe, args.arch)
     print("%(file)s: %(size)d bytes (splash picture %(splash_bytes)d bytes), imports %(imports)s, "
           "DllCharacteristics %(dll_characteristics)s" % report)
     for problem in problems:
@@ -110,4 +115,4 @@ def main(exe, arch):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:]) if len(sys.argv) == 3 and sys.argv[2] in MACHINES else __doc__)
+    sys.exit(main())

@@ -3,7 +3,7 @@ registry: which runtime it chooses, the messages it shows when there is none,
 and how it goes on after a failed search.
 
 Run by hand:
-    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_discovery -v
+    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_discovery -v
 """
 
 import unittest

@@ -3,7 +3,7 @@ application folders, odd "JavaHome" values and runtime keys, and the
 executable's own version block as the system reads it.
 
 Run by hand:
-    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_hardening -v
+    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_hardening -v
 """
 
 import subprocess
@@ -76,8 +76,9 @@ class HardeningCase(harness.LauncherTestCase):
 class AppFolderTests(HardeningCase):
     def test_app_folder_deeper_than_260_characters(self):
         # No program can be started from such a folder through CreateProcess
-        # (the driver's way), so the launcher is started by Wine's loader from
-        # the Unix side, as a shell would, and runs to its end unwatched.
+        # (the driver's way), so the launcher is started by the Wine loader of
+        # its bitness from the Unix side, as a shell would, and runs to its end
+        # unwatched.
         jre = self.make_jre("jre")
         self.use_runtimes([("1.6", jre.home)])
         parts = [f"level {i:02d} of a deep application folder" for i in range(8)]
@@ -86,7 +87,7 @@ class AppFolderTests(HardeningCase):
         env = self.prefix.env({"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)})
         started = time.monotonic()
         # No pipes: Wine's services inherit them and outlive the program.
-        completed = subprocess.run(harness.wine.command("tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
+        completed = subprocess.run(self.session.command("tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         self.assertEqual(completed.returncode, EXIT_LAUNCHED)
         self.assertGreater(time.monotonic() - started, 11.5)
@@ -169,7 +170,7 @@ class RuntimeKeyTests(HardeningCase):
 class VersionBlockTests(HardeningCase):
     def test_version_block_reads_back_through_the_version_api(self):
         reader = self.session.config.exe.parent.parent / "checks" / "tools" / "version_reader.exe"
-        completed = harness.wine.run_detached(harness.wine.command(reader, self.session.config.exe),
+        completed = harness.wine.run_detached(self.session.command(reader, self.session.config.exe),
                                               self.prefix.env(), 60)
         self.assertEqual(completed.returncode, 0, completed.stderr)
         output = completed.stdout.decode()

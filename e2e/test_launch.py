@@ -4,7 +4,7 @@ of the Java application.
 Each test starts the launcher through tavrelo-driver.exe, which watches its
 windows, answers its message boxes and reports; the runtime is a stand-in
 java.exe that records how it was started. Run by hand:
-    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_launch -v
+    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_launch -v
 """
 
 import struct

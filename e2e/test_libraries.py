@@ -2,7 +2,7 @@
 folders, and none beyond what a plain window of the same bitness holds.
 
 Run by hand:
-    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_libraries -v
+    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_libraries -v
 """
 
 import ntpath

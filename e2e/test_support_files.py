@@ -3,7 +3,7 @@ missing ones from C:\\orvane\\GsmModemJar into the chosen runtime, with real
 files in Wine's drive C.
 
 Run by hand:
-    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_support_files -v
+    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_support_files -v
 """
 
 import os

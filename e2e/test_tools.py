@@ -1,6 +1,6 @@
 """Checks of the helper programs themselves under Wine: what the launcher
 tests rely on them to report must be right.
-    TAVRELO_WIN32_DIR=build/win32 python3 e2e/run_module.py test_tools -v
+    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_tools -v
 """
 
 import unittest

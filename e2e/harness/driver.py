@@ -4,7 +4,7 @@ wrote."""
 import json
 import os
 
-from .wine import command, run_detached
+from .wine import run_detached
 
 FILETIME_PER_SECOND = 10_000_000
 
@@ -77,7 +77,7 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
         args += ["--" + name.replace("_", "-"), str(value)]
     if os.path.exists(out):
         os.unlink(out)
-    completed = run_detached(command(*args), prefix.env(env, dll_overrides), timeout_ms / 1000 + 60)
+    completed = run_detached(session.command(*args), prefix.env(env, dll_overrides), timeout_ms / 1000 + 60)
     if completed.returncode != 0 or not os.path.exists(out):
         raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
                            f"{completed.stderr.decode(errors='replace')[-2000:]}")

@@ -15,6 +15,7 @@ from . import config as config_module
 from . import wine
 from .images import compare, hex_colour, read_rgb, resembles
 from .launch import expected_command, expected_picture, mul_div
+from .session import Session
 from .wine import Prefix, reg_string
 
 
@@ -180,6 +181,16 @@ class RegistryViewTests(unittest.TestCase):
 
 class RegResult:
     returncode = 0
+
+
+class LoaderTests(unittest.TestCase):
+    def test_each_program_starts_through_the_loader_of_its_bitness(self):
+        # The 64-bit loader hands a 32-bit program to start.exe, which cannot
+        # find it from a working folder deeper than 260 characters.
+        with mock.patch.object(wine, "loader", return_value="/usr/lib/wine/wine64"):
+            self.assertEqual(wine.program_command("i686", "a.exe"), ["/usr/lib/wine/wine", "a.exe"])
+            self.assertEqual(wine.program_command("x86_64", "a.exe"), ["/usr/lib/wine/wine64", "a.exe"])
+            self.assertEqual(Session("x", bitness="i686").command("t.exe")[0], "/usr/lib/wine/wine")
 
 
 class Wow64Tests(unittest.TestCase):

@@ -82,6 +82,11 @@ class Session:
             except OSError:
                 pass
 
+    def command(self, *args):
+        """A command line that starts a program of the session's bitness (the
+        launcher, or one of its tools) under Wine."""
+        return wine.program_command(self.bitness, *args)
+
     # --- scratch space ------------------------------------------------------
 
     def scratch(self, name):

@@ -43,10 +43,9 @@ def run_detached(args, env, timeout):
 @functools.lru_cache(maxsize=None)
 def loader():
     """The 64-bit Wine loader, called directly rather than through the
-    `wine` wrapper: the wrapper takes the 32-bit loader whenever it is
-    installed, even where it cannot run, and which loader starts a program
-    must not change what the tests see. The 64-bit loader starts 32-bit
-    programs through the 32-bit one itself."""
+    `wine` wrapper (which takes the 32-bit loader whenever it is installed,
+    even where it cannot run). It runs Wine's own tools (wineboot, reg) and
+    the x86_64 programs under test."""
     for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine")):
         if candidate and os.access(candidate, os.X_OK):
             return candidate
@@ -65,6 +64,18 @@ def loader_32():
     """The 32-bit loader next to the 64-bit one (wine64 -> wine)."""
     path = loader()
     return path[:-2] if path and path.endswith("64") else None
+
+
+def program_command(bitness, *args):
+    """A command line that starts a Windows program of BITNESS ("i686" or
+    "x86_64") as a shell would: through the Wine loader of its own bitness.
+    The 64-bit loader would hand a 32-bit program to start.exe, which looks
+    for it from the Windows folder when the working folder cannot be opened
+    (one deeper than 260 characters, say), and the program is not found."""
+    path = loader_32() if bitness == "i686" else loader()
+    if not path:
+        raise RuntimeError("Wine (wine64) is not installed: " + INSTALL_HINT)
+    return [path, *map(str, args)]
 
 
 def i386_program(exit_code=0):
