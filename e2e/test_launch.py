@@ -7,6 +7,7 @@ java.exe that records how it was started. Run by hand:
     TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_launch -v
 """
 
+import shutil
 import struct
 import time
 import unittest
@@ -25,6 +26,8 @@ SW_SHOWMINNOACTIVE = 7
 START_FAILED = "The Java application could not be started."
 # Screenshots of the splash as it must look, which the README shows too.
 REFERENCE_SCREENSHOTS = Path(__file__).resolve().parent.parent / "docs"
+# Other splash pictures, each built into tavrelo-<name>.exe among the tools.
+PICTURES = Path(__file__).resolve().parent / "pictures"
 
 
 def setUpModule():
@@ -294,8 +297,11 @@ class PlantedProgramTests(RuntimeCase):
 
 
 class SplashInspectionTests(RuntimeCase):
-    def inspect(self, name, dpi):
-        app = self.app_folder(f"Inspect {dpi}")
+    def inspect(self, name, dpi, picture=None):
+        """Inspects the splash of the launcher, or of the one built with PICTURE."""
+        app = self.app_folder(f"Inspect {name}")
+        if picture:
+            shutil.copy2(self.session.config.launcher_showing(picture), app.unix / "tavrelo.exe")
         screenshot = self.scratch / f"{name}.bmp"
         result, records = self.launch(app, kill_on_record=False, inspect_at_ms=600, screenshot=screenshot,
                                       close_at_ms=800)
@@ -355,6 +361,24 @@ class SplashInspectionTests(RuntimeCase):
         # Icons are loaded at the system's icon sizes for this dpi.
         self.assertTrue(icons["class_big"]["present"] and icons["class_small"]["present"], icons)
         self.assertGreater(icons["class_big"]["width"], icons["class_small"]["width"], icons)
+
+
+    def test_other_pictures_show_stretched_over_the_picture_area(self):
+        """A photo in more than 256 colours, and a picture with transparent
+        pixels, which show the window colour."""
+        area = (487, mul_div(7740, 96, 1440))  # at 96 dpi, from the client area's top left
+        for name in ("photo", "transparent"):
+            inspection, image = self.inspect(f"splash-{name}", 96, picture=name)
+            left, top, _, _ = harness.client_box(inspection)
+            shown = image.crop((left, top, left + area[0], top + area[1]))
+            matches, reason = harness.resembles(shown, harness.expected_picture(PICTURES / f"{name}.png", area))
+            self.assertTrue(matches, f"{name}: {reason}")
+            for x in range(0, area[0], 7):  # the row below the picture is the window's own
+                self.assertEqual(client_pixel(inspection, image, x, area[1]), BACKGROUND, f"{name}, x={x}")
+        # Transparent in the picture: its corners, above its shapes, the hole
+        # in the dark band and right of it.
+        for x, y in ((2, 2), (484, 2), (243, 20), (243, 181), (482, 258), (4, 512)):
+            self.assertEqual(client_pixel(inspection, image, x, y), BACKGROUND, (x, y))
 
 
 class DamagedPictureTests(RuntimeCase):

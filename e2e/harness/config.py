@@ -15,7 +15,8 @@ DEFAULT_BITNESS = "i686"
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
 # The registry view a program of each bitness sees, as reg.exe names it.
 REGISTRY_VIEWS = {"i686": "/reg:32", "x86_64": "/reg:64"}
-# The launcher built with the other splash pictures in e2e/pictures/, among the tools.
+# The launcher built with the other splash pictures in e2e/pictures/, among the
+# tools (test_launch shows them).
 SPLASH_PICTURES = ("photo", "transparent")
 
 
