@@ -8,6 +8,7 @@ it needs (a clean i686 build takes a while).
 """
 import hashlib
 import os
+import pty
 import shutil
 import socket
 import subprocess
@@ -84,14 +85,14 @@ class ReleaseCase(unittest.TestCase):
                            "TAVRELO_SIGN_PASSWORD": PASSWORD}
 
     @classmethod
-    def run_script(cls, script, *args, repo=None, password=PASSWORD):
+    def run_script(cls, script, *args, repo=None, password=PASSWORD, stdin=subprocess.DEVNULL):
         environment = dict(cls.environment)
         if password is None:
             del environment["TAVRELO_SIGN_PASSWORD"]
         else:
             environment["TAVRELO_SIGN_PASSWORD"] = password
         return subprocess.run([str((repo or cls.repo) / "scripts" / script), *map(str, args)], env=environment,
-                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
+                              stdin=stdin, capture_output=True, text=True, timeout=600)
 
     def recorded_command_lines(self):
         return self.argv_record.read_text() if self.argv_record.exists() else ""
@@ -250,6 +251,25 @@ class RefusalTests(ReleaseCase):
                             "wrong password")
         self.assert_refused(self.run_script("release", "--sign", self.signer.pfx, password=None),
                             "no password", "TAVRELO_SIGN_PASSWORD")
+
+    def test_without_the_variable_the_password_is_asked_for_on_a_terminal(self):
+        # The right password opens the PFX, and its certificate is refused
+        # before any build; a wrong one does not.
+        server = make_signer(self.work, PASSWORD, "serverAuth", name="typed")
+        for typed, message in ((PASSWORD, "cannot sign code"), ("not it", "wrong password")):
+            with self.subTest(message=message):
+                keyboard, terminal = pty.openpty()
+                try:
+                    os.write(keyboard, typed.encode() + b"\n")
+                    result = self.run_script("release", "--sign", server.pfx, password=None, stdin=terminal)
+                finally:
+                    os.close(keyboard)
+                    os.close(terminal)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                prompt, refusal = result.stderr.splitlines()
+                self.assertEqual(prompt, f"Password of {server.pfx}: ")
+                self.assertIn(message, refusal)
+                self.assertEqual(folder_state(self.repo / "dist"), self.dist_before)
 
     def test_a_certificate_that_cannot_sign_code_is_refused(self):
         cases = [("serverAuth", "digitalSignature", "extended key usage lacks code signing"),
