@@ -1,0 +1,293 @@
+"""Checks of scripts/release and scripts/verify-release, with throw-away
+certificates, run in a repository whose one commit holds this working tree's
+files: a clean tree at HEAD whatever state the developer's tree is in, and
+the scripts under test are the working tree's. Each class builds only what
+it needs (a clean i686 build takes a while).
+
+    /usr/bin/python3 -B -m unittest -v checks.test_release     (from the repository root)
+"""
+import hashlib
+import os
+import pty
+import shutil
+import socket
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+import pefile
+
+from checks.throwaway_signer import make_signer, verify
+
+ROOT = Path(__file__).resolve().parent.parent
+PASSWORD = "throwaway Pa55-word"
+VERSION = "1.0.0.0"
+# Shims that record the command lines of the tools that get the password.
+RECORDING_SHIM = '#!/bin/sh\nprintf "%s\\n" "$(basename "$0") $*" >> "$ARGV_RECORD"\nexec /usr/bin/$(basename "$0") "$@"\n'
+
+
+def git(repo, *args):
+    return subprocess.run(["git", "-C", str(repo), "-c", "user.name=Test", "-c", "user.email=test@localhost",
+                           *args], check=True, capture_output=True, text=True).stdout.strip()
+
+
+def snapshot_repository(folder):
+    """A repository in FOLDER whose one commit holds the working tree's files
+    that git does not ignore. Returns the commit."""
+    listed = subprocess.run(["git", "-C", str(ROOT), "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                            check=True, capture_output=True).stdout.decode().split("\0")
+    for name in filter(None, listed):
+        source = ROOT / name
+        if source.is_file():  # a file deleted but not yet committed is left out
+            (folder / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(source, folder / name)
+    git(folder, "init", "--quiet")
+    git(folder, "add", "--all")
+    git(folder, "commit", "--quiet", "--message", "snapshot of the working tree")
+    return git(folder, "rev-parse", "HEAD")
+
+
+def folder_state(folder):
+    """Every file in FOLDER (hidden ones too) with its bytes' hash and mtime."""
+    if not folder.exists():
+        return None
+    return {path.name: (hashlib.sha256(path.read_bytes()).hexdigest(), path.stat().st_mtime_ns)
+            for path in sorted(folder.iterdir())}
+
+
+def changed_byte(exe, section_name, target):
+    """A copy of EXE with one byte in the middle of a section flipped."""
+    data = bytearray(exe.read_bytes())
+    section = next(s for s in pefile.PE(data=bytes(data), fast_load=True).sections
+                   if s.Name.rstrip(b"\0") == section_name.encode())
+    data[section.PointerToRawData + section.SizeOfRawData // 2] ^= 0x01
+    target.write_bytes(bytes(data))
+    return target
+
+
+class ReleaseCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Path(tempfile.mkdtemp(prefix="tavrelo-release-test."))
+        cls.addClassCleanup(shutil.rmtree, cls.work, True)
+        cls.repo = cls.work / "repo"
+        cls.repo.mkdir()
+        cls.commit = snapshot_repository(cls.repo)
+        cls.signer = make_signer(cls.work, PASSWORD)
+        shims = cls.work / "shims"
+        shims.mkdir()
+        for tool in ("openssl", "osslsigncode"):
+            (shims / tool).write_text(RECORDING_SHIM)
+            (shims / tool).chmod(0o755)
+        cls.argv_record = cls.work / "argv.txt"
+        cls.environment = {**os.environ, "PATH": f"{shims}:{os.environ['PATH']}", "ARGV_RECORD": str(cls.argv_record),
+                           "TAVRELO_SIGN_PASSWORD": PASSWORD}
+
+    @classmethod
+    def run_script(cls, script, *args, repo=None, password=PASSWORD, stdin=subprocess.DEVNULL):
+        environment = dict(cls.environment)
+        if password is None:
+            del environment["TAVRELO_SIGN_PASSWORD"]
+        else:
+            environment["TAVRELO_SIGN_PASSWORD"] = password
+        return subprocess.run([str((repo or cls.repo) / "scripts" / script), *map(str, args)], env=environment,
+                              stdin=stdin, capture_output=True, text=True, timeout=600)
+
+    def recorded_command_lines(self):
+        return self.argv_record.read_text() if self.argv_record.exists() else ""
+
+    def name(self, suffix=""):
+        return f"tavrelo-{VERSION}-{self.commit}{suffix}.exe"
+
+
+class SignedReleaseTests(ReleaseCase):
+    """One signed release, built once, and what can be checked on it."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.result = cls.run_script("release", "--sign", cls.signer.pfx)
+        cls.dist = cls.repo / "dist"
+        cls.unsigned = cls.dist / f"tavrelo-{VERSION}-{cls.commit}.exe"
+        cls.signed = cls.dist / f"tavrelo-{VERSION}-{cls.commit}-signed.exe"
+
+    def setUp(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+
+    def test_dist_holds_the_unsigned_and_signed_exe_and_their_sums(self):
+        self.assertEqual(sorted(os.listdir(self.dist)), sorted(["SHA256SUMS", self.name(), self.name("-signed")]))
+        sums = (self.dist / "SHA256SUMS").read_text().splitlines()
+        self.assertEqual([line.split("  ")[1] for line in sums], [self.name(), self.name("-signed")])
+        check = subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=self.dist,
+                               capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        self.assertIn(f"Release {VERSION} of {self.commit}", self.result.stdout)
+
+    def test_the_password_is_on_no_command_line_and_in_no_output(self):
+        command_lines = self.recorded_command_lines()
+        self.assertIn("osslsigncode sign", command_lines)
+        self.assertIn("-h sha256", command_lines)
+        self.assertIn("openssl pkcs12", command_lines)
+        for text in (command_lines, self.result.stdout, self.result.stderr):
+            self.assertNotIn("Pa55", text)
+
+    def test_the_signature_verifies_against_the_signing_certificate_only(self):
+        verdict = verify(self.signer, self.signed)
+        self.assertEqual(verdict.returncode, 0, verdict.stdout + verdict.stderr)
+        self.assertIn("Message digest algorithm  : SHA256", verdict.stdout)
+        stranger = make_signer(self.work, "other", name="stranger")
+        self.assertNotEqual(verify(stranger, self.signed).returncode, 0)
+
+    def test_verify_release_says_the_signed_exe_matches_its_commit(self):
+        result = self.run_script("verify-release", self.signed, self.commit[:10])
+        self.assertEqual((result.returncode, result.stdout), (0, f"matches {self.commit}\n"), result.stderr)
+
+    def test_a_changed_byte_in_code_or_resources_fails_both_checks(self):
+        for section in (".text", ".rsrc"):
+            with self.subTest(section=section):
+                changed = changed_byte(self.signed, section, self.work / f"changed{section}.exe")
+                result = self.run_script("verify-release", changed)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(f"in section {section} ", result.stdout)
+                self.assertNotEqual(verify(self.signer, changed).returncode, 0)
+
+    def test_the_comparison_names_header_fields_and_trailing_data(self):
+        data = self.unsigned.read_bytes()
+        pe = pefile.PE(data=data, fast_load=True)
+        checksum = pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
+        stamp = pe.FILE_HEADER.get_field_absolute_offset("TimeDateStamp")
+        cases = [(data[:checksum] + b"\xff" * 4 + data[checksum + 4:], "only the PE checksum differs"),
+                 (data[:stamp + 1] + b"\x7f" + data[stamp + 2:], "IMAGE_FILE_HEADER, field TimeDateStamp"),
+                 (data + b"\0" * 8, "in the data after the sections; ")]
+        for changed, message in cases:
+            with self.subTest(message=message):
+                given = self.work / "compared.exe"
+                given.write_bytes(changed)
+                result = subprocess.run(["/usr/bin/python3", "-B", ROOT / "checks" / "release_pe.py", "compare",
+                                         self.unsigned, given], capture_output=True, text=True)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(message, result.stdout)
+
+    def test_verify_release_refuses_a_file_that_is_no_pe_and_an_unknown_commit(self):
+        not_pe = self.work / "notes.exe"
+        not_pe.write_text("MZ but nothing else\n")
+        for args, message in (((not_pe,), "is not a PE file"),
+                              ((self.unsigned, "0123456789abcdef"), "no commit 0123456789abcdef")):
+            with self.subTest(message=message):
+                result = self.run_script("verify-release", *args)
+                self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(result.stdout, "")
+
+    def test_an_unsigned_release_of_a_later_commit_joins_the_earlier_one(self):
+        later = self.work / "later"
+        shutil.copytree(self.repo, later, symlinks=True)
+        git(later, "commit", "--quiet", "--allow-empty", "--message", "a later commit")
+        commit = git(later, "rev-parse", "HEAD")
+        result = self.run_script("release", repo=later, password=None)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        new = f"tavrelo-{VERSION}-{commit}.exe"
+        self.assertEqual(sorted(os.listdir(later / "dist")),
+                         sorted(["SHA256SUMS", self.name(), self.name("-signed"), new]))
+        sums = (later / "dist" / "SHA256SUMS").read_text()
+        self.assertEqual(sums, (self.dist / "SHA256SUMS").read_text() + sums.splitlines()[-1] + "\n")
+        self.assertTrue(sums.endswith(f"  {new}\n"))
+        # The same sources give the same bytes, and the unsigned exe is checked as it is.
+        self.assertEqual((later / "dist" / new).read_bytes(), self.unsigned.read_bytes())
+        verdict = self.run_script("verify-release", later / "dist" / new, repo=later)
+        self.assertEqual((verdict.returncode, verdict.stdout), (0, f"matches {commit}\n"), verdict.stderr)
+
+
+class RefusalTests(ReleaseCase):
+    """Every refusal is one line on stderr and exit code 1, and leaves dist/,
+    which holds an earlier release, exactly as it was."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        dist = cls.repo / "dist"
+        dist.mkdir()
+        (dist / "tavrelo-0.9.0.0-earlier.exe").write_bytes(b"MZ an earlier release")
+        (dist / "SHA256SUMS").write_text(f"{'0' * 64}  tavrelo-0.9.0.0-earlier.exe\n")
+        cls.dist_before = folder_state(dist)
+
+    def assert_refused(self, result, *words, repo=None):
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+        for word in words:
+            self.assertIn(word, result.stderr)
+        self.assertEqual(folder_state((repo or self.repo) / "dist"), self.dist_before)
+
+    def test_a_tree_with_uncommitted_changes_is_refused_and_they_are_named(self):
+        clone = self.work / "dirty"
+        shutil.copytree(self.repo, clone, symlinks=True)
+        with open(clone / "README.md", "a") as readme:
+            readme.write("a change\n")
+        (clone / "launcher" / "new_file.cc").write_text("// not committed\n")
+        result = self.run_script("release", repo=clone)
+        self.assert_refused(result, "uncommitted changes", "README.md", "launcher/new_file.cc", repo=clone)
+
+    def test_a_missing_or_unreadable_pfx_is_refused(self):
+        not_pkcs12 = self.work / "not-a-pfx.pfx"
+        not_pkcs12.write_bytes(b"-----BEGIN NOTHING-----\n")
+        cases = [(self.work / "missing.pfx", "no PFX file"), (self.work, "cannot read the PFX file"),
+                 (not_pkcs12, "not a readable PKCS#12")]
+        if os.geteuid() != 0:  # root reads any file
+            locked = self.work / "locked.pfx"
+            shutil.copy(self.signer.pfx, locked)
+            locked.chmod(0)
+            cases.append((locked, "cannot read the PFX file"))
+        for pfx, message in cases:
+            with self.subTest(pfx=pfx.name):
+                self.assert_refused(self.run_script("release", "--sign", pfx), message)
+
+    def test_a_wrong_or_absent_password_is_refused(self):
+        self.assert_refused(self.run_script("release", "--sign", self.signer.pfx, password="not it"),
+                            "wrong password")
+        self.assert_refused(self.run_script("release", "--sign", self.signer.pfx, password=None),
+                            "no password", "TAVRELO_SIGN_PASSWORD")
+
+    def test_without_the_variable_the_password_is_asked_for_on_a_terminal(self):
+        # The right password opens the PFX, and its certificate is refused
+        # before any build; a wrong one does not.
+        server = make_signer(self.work, PASSWORD, "serverAuth", name="typed")
+        for typed, message in ((PASSWORD, "cannot sign code"), ("not it", "wrong password")):
+            with self.subTest(message=message):
+                keyboard, terminal = pty.openpty()
+                try:
+                    os.write(keyboard, typed.encode() + b"\n")
+                    result = self.run_script("release", "--sign", server.pfx, password=None, stdin=terminal)
+                finally:
+                    os.close(keyboard)
+                    os.close(terminal)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                prompt, refusal = result.stderr.splitlines()
+                self.assertEqual(prompt, f"Password of {server.pfx}: ")
+                self.assertIn(message, refusal)
+                self.assertEqual(folder_state(self.repo / "dist"), self.dist_before)
+
+    def test_a_certificate_that_cannot_sign_code_is_refused(self):
+        cases = [("serverAuth", "digitalSignature", "extended key usage lacks code signing"),
+                 (None, "digitalSignature", "extended key usage lacks code signing"),
+                 ("codeSigning", "keyEncipherment", "key usage lacks digital signature")]
+        for extended, key, message in cases:
+            with self.subTest(extended=extended, key=key):
+                other = make_signer(self.work, PASSWORD, extended, key, name=f"{extended}-{key}")
+                self.assert_refused(self.run_script("release", "--sign", other.pfx), "cannot sign code", message)
+
+    def test_a_failed_signing_after_the_build_passes_the_timestamp_server_and_leaves_dist_alone(self):
+        # No network here: a port on which nothing listens refuses at once.
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            url = f"http://127.0.0.1:{probe.getsockname()[1]}/"
+        self.argv_record.unlink(missing_ok=True)
+        result = self.run_script("release", "--sign", self.signer.pfx, "--timestamp", url)
+        self.assert_refused(result, "osslsigncode could not sign", url)
+        self.assertIn(f"-ts {url} ", self.recorded_command_lines())
+        self.assertIn("Building", result.stdout, "the failure came before the build")
+
+
+if __name__ == "__main__":
+    unittest.main()
