@@ -3,8 +3,7 @@ program that shows a window of the same size and ends on a 2000 ms timer,
 both of the same bitness, run alternately under Wine through that
 bitness's tavrelo-driver.exe. Prints its tables and writes them to a file.
 
-    bench/run [--bitness i686|x86_64]... [--runs N] [--traced-runs N] [--no-build]
-              [--output FILE] [--work-dir FOLDER]
+    bench/run [--bitness i686|x86_64]... [--runs N] [--traced-runs N] [--no-build] [--work-dir FOLDER]
 """
 
 import argparse
@@ -15,13 +14,10 @@ import sys
 import time
 from pathlib import Path
 
-from . import targets
+from . import report
 from .exe_figures import exe_figures, pe_bitness
 from .runner import BUILD_FOLDERS, ROOT, import_harness, measure
-from .stats import spreads
-from .tables import exe_table, figures_table, targets_table
 
-TITLE = "# Start-up bench tables"
 RELEASE_EXE = ROOT / "build" / "win32" / "bin" / "tavrelo.exe"
 
 
@@ -34,11 +30,9 @@ def parse_args(argv):
     parser.add_argument("--traced-runs", type=int, default=1, help="traced runs of each program (default 1)")
     parser.add_argument("--no-build", action="store_true", help="use the builds that are there")
     parser.add_argument("--work-dir", default=str(ROOT / "build" / "bench"),
-                        help="Wine template, prefixes, traces (default build/bench)")
-    parser.add_argument("--output", help="the tables' file (default WORK_DIR/tables.md)")
+                        help="Wine template, prefixes, traces and tables.md (default build/bench)")
     args = parser.parse_args(argv)
     args.bitness = list(dict.fromkeys(args.bitness or []))
-    args.output = args.output or str(Path(args.work_dir) / "tables.md")
     if args.runs < 5:
         parser.error("--runs must be at least 5")
     if args.traced_runs < 1:
@@ -68,33 +62,22 @@ def release_section():
     """The shipped i686 exe's own figures, read from the file."""
     figures = exe_figures(RELEASE_EXE, "i686")
     return "\n".join(["## Release executable", "", f"- {RELEASE_EXE} ({pe_bitness(RELEASE_EXE)})", "",
-                      exe_table(figures), "",
-                      targets_table([targets.size_target(figures)]), ""])
+                      report.exe_table(figures), "",
+                      report.targets_table([report.size_target(figures)]), ""])
 
 
 def run_section(bitness, args, work):
     """Measures one bitness; its tables."""
-    results = measure(bitness, args.runs, args.traced_runs, work, log)
-    lruns, bruns = results["launcher"]["runs"], results["baseline"]["runs"]
-    ltraces, btraces = results["launcher"]["traces"], results["baseline"]["traces"]
-    launcher, baseline = spreads(lruns), spreads(bruns)
-    values = {key: ([run[key] for run in lruns], [run[key] for run in bruns]) for key in launcher}
-    verdicts = targets.run_targets(launcher, baseline, values, [trace.tick_ms for trace in ltraces])
+    results, ran = measure(bitness, args.runs, args.traced_runs, work, log)
+    (lruns, ltraces), (bruns, btraces) = results["launcher"], results["baseline"]
+    launcher, baseline = report.spreads(lruns), report.spreads(bruns)
+    verdicts = [*report.ratio_targets(lruns, bruns),
+                report.tick_target(launcher["tick_ms"], [trace.tick_ms for trace in ltraces]),
+                report.total_target(launcher["total_ms"])]
     return "\n".join([f"## {bitness} runs", "",
-                      *(f"- {role}: {path} ({pe_bitness(path)})" for role, path in results["ran"].items()), "",
-                      figures_table(launcher, baseline, args.runs, ltraces, btraces), "",
-                      targets_table(verdicts), ""])
-
-
-def write_tables(path, text):
-    """Writes the tables, but never over a file that this tool did not write."""
-    path = Path(path)
-    if path.exists() and not path.read_text(errors="replace").startswith(TITLE):
-        log(f"bench: {path} was not written by the bench; the tables are not saved")
-        return False
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text(text)
-    return True
+                      *(f"- {role}: {path} ({pe_bitness(path)})" for role, path in ran.items()), "",
+                      report.figures_table(launcher, baseline, args.runs, ltraces, btraces), "",
+                      report.targets_table(verdicts), ""])
 
 
 def choose_bitnesses(asked):
@@ -121,15 +104,15 @@ def main(argv):
     load = os.getloadavg()[0]
     started = time.monotonic()
     sections = [release_section()] + [run_section(bitness, args, work) for bitness in args.bitness]
-    header = [TITLE, "",
+    header = ["# Start-up bench tables", "",
               f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {wine}, commit {commit()}, "
               f"{os.cpu_count()} cores, load average {load:.1f} before the runs and {os.getloadavg()[0]:.1f} after",
               f"- `{' '.join(['bench/run', *argv])}`: {time.monotonic() - started:.0f} s of runs after the build",
               *([left_out] if left_out else []), ""]
     text = "\n".join(header + sections)
     print(text)
-    if write_tables(args.output, text):
-        log(f"written to {args.output}")
+    (work / "tables.md").write_text(text)
+    log(f"written to {work / 'tables.md'}")
     return 0
 
 

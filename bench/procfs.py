@@ -9,12 +9,6 @@ import time
 SAMPLE_S = 0.01
 
 
-def parse_state(stat_text):
-    """The state letter from /proc/PID/stat; the command name before it, in
-    parentheses, may itself hold spaces and parentheses."""
-    return stat_text[stat_text.rindex(")") + 2:].split()[0]
-
-
 def program_name(argv0):
     """The file name Wine shows for a process: argv[0] is the Windows path
     (C:\\x\\tavrelo.exe) or the Unix path it was started by."""
@@ -38,9 +32,8 @@ class CpuSampler(threading.Thread):
     sampler was made (Wine names it by its program's path in argv[0]; older
     processes are never taken, so an earlier run's program that has not been
     reaped yet is not confused with this one) and samples its threads' CPU
-    time every SAMPLE_S. The figure is the largest sum seen: a thread that
-    ended takes its share out of later sums. A program that ended is read
-    once more while it is a zombie, if the system leaves it readable."""
+    time every SAMPLE_S until it is reaped. The figure is the largest sum
+    seen: a thread that ended takes its share out of later sums."""
 
     def __init__(self, prefix_path, name):
         super().__init__(daemon=True)
@@ -74,13 +67,6 @@ class CpuSampler(threading.Thread):
             # Ours but not named yet (still the loader, or a fork on its way
             # to exec): looked at again.
 
-    def read(self):
-        with open(f"/proc/{self.pid}/stat") as handle:
-            state = parse_state(handle.read())
-        self.cpu_ns = max(self.cpu_ns, thread_cpu_ns(self.pid))
-        self.samples += 1
-        self.ended = state in ("Z", "X")
-
     def run(self):
         while True:
             stopping = self.stop_event.is_set()
@@ -88,8 +74,9 @@ class CpuSampler(threading.Thread):
                 self.find()
             if self.pid is not None and not self.ended:
                 try:
-                    self.read()
-                except (OSError, ValueError, IndexError):
+                    self.cpu_ns = max(self.cpu_ns, thread_cpu_ns(self.pid))
+                    self.samples += 1
+                except OSError:
                     self.ended = True  # reaped: the last sample stands
             if stopping:
                 return

@@ -5,13 +5,12 @@ import subprocess
 import tempfile
 import time
 import unittest
-from pathlib import Path
 from unittest import mock
 
 from bench import __main__ as cli
-from bench import figures, procfs, stats, targets, wine_trace
+from bench import procfs, report, runner, wine_trace
 
-MS = figures.FT_PER_MS
+MS = runner.FT_PER_MS
 T0 = 133_000_000_000_000_000  # some FILETIME
 
 
@@ -24,18 +23,12 @@ def driver_result(**changes):
     return data
 
 
-class ProcTests(unittest.TestCase):
-    def test_state_after_a_command_name_holding_spaces_and_parentheses(self):
-        self.assertEqual(procfs.parse_state("4242 (C:\\a (b) c.exe) S 1 4242 4242 0 -1 4194304 10"), "S")
-        self.assertEqual(procfs.parse_state("9 (x) Z 1 9 9 0 -1 0 0 0 0 0 12 5 0 0"), "Z")
+class SamplerTests(unittest.TestCase):
+    """The sampler against real Unix processes named as Wine names them."""
 
     def test_program_name_from_windows_and_unix_paths(self):
         self.assertEqual(procfs.program_name("C:\\Tavrelo Bench\\Tavrelo.EXE"), "tavrelo.exe")
         self.assertEqual(procfs.program_name("/work/build/tavrelo-driver.exe"), "tavrelo-driver.exe")
-
-
-class SamplerTests(unittest.TestCase):
-    """The sampler against real Unix processes named as Wine names them."""
 
     def start(self, prefix, argv0, seconds="3"):
         process = subprocess.Popen([argv0, seconds], executable="/bin/sleep", env={"WINEPREFIX": prefix})
@@ -60,7 +53,7 @@ class SamplerTests(unittest.TestCase):
             self.assertGreater(sampler.samples, 3)
             self.assertFalse(sampler.ended)
 
-    def test_an_ended_process_ends_its_sampling(self):
+    def test_a_reaped_process_ends_its_sampling(self):
         with tempfile.TemporaryDirectory() as prefix:
             sampler = procfs.CpuSampler(prefix, "short.exe")
             process = self.start(prefix, "C:\\short.exe", "0.2")
@@ -74,19 +67,19 @@ class SamplerTests(unittest.TestCase):
 
 class FigureTests(unittest.TestCase):
     def test_times_count_from_the_creation_time(self):
-        result = figures.run_figures(driver_result(), 60_000_000)
+        result = runner.run_figures(driver_result(), 60_000_000)
         self.assertEqual(result, {"visible_ms": 90, "tick_ms": 2005, "total_ms": 12_100, "cpu_ms": 60,
                                   "peak_ws": 24_000_000})
 
     def test_a_window_gone_with_the_process_ends_at_the_exit(self):
         data = driver_result(exit_time=0, exit_seen_time=T0 + 2_070 * MS)
         data["splash"]["gone_time"] = 0
-        result = figures.run_figures(data, 0)
+        result = runner.run_figures(data, 0)
         self.assertEqual((result["tick_ms"], result["total_ms"]), (1_980, 2_070))
 
     def test_a_sound_run_and_each_fault_named(self):
-        self.assertEqual(figures.run_problems(driver_result(), 1, 1), [])
-        self.assertEqual(figures.run_problems(driver_result(), None, 0), [])
+        self.assertEqual(runner.run_problems(driver_result(), 1, 1), [])
+        self.assertEqual(runner.run_problems(driver_result(), None, 0), [])
         cases = {
             "exit code None": driver_result(exit_code=None, killed=True),
             "message boxes": driver_result(message_boxes=[{"text": "The Java application could not be started."}]),
@@ -95,10 +88,10 @@ class FigureTests(unittest.TestCase):
         }
         for expected, data in cases.items():
             with self.subTest(expected):
-                problems = figures.run_problems(data, None, 0)
+                problems = runner.run_problems(data, None, 0)
                 self.assertTrue(any(expected in problem for problem in problems), problems)
-        self.assertEqual(figures.run_problems(driver_result(), 1, 2), ["runtime started 2 times, expected 1"])
-        self.assertEqual(len(figures.run_problems({"start_error": 2}, 1, 0)), 1)
+        self.assertEqual(runner.run_problems(driver_result(), 1, 2), ["runtime started 2 times, expected 1"])
+        self.assertEqual(len(runner.run_problems({"start_error": 2}, 1, 0)), 1)
 
 
 TRACE = """\
@@ -137,34 +130,26 @@ class TraceTests(unittest.TestCase):
                          ["the program's process is not in the trace"])
 
 
-class StatsTests(unittest.TestCase):
-    def test_spread(self):
-        self.assertEqual(stats.Spread.of([5, 1, 3, 9]), stats.Spread(4, 1, 9))
-
-    def test_ratio_interval_brackets_the_ratio_and_repeats(self):
-        self.assertEqual(stats.ratio_interval([12, 12, 12], [10, 10, 10]), (1.2, 1.2))
-        noisy = ([80, 110, 150, 95, 130], [70, 100, 120, 85, 105])
-        low, high = stats.ratio_interval(*noisy)
-        self.assertLess(low, 110 / 100)
-        self.assertGreater(high, 110 / 100)
-        self.assertEqual((low, high), stats.ratio_interval(*noisy))
-
-
-KEYS = [key for key, _, _ in targets.RATIO_LIMITS]
+KEYS = [key for key, _, _ in report.RATIO_LIMITS]
 
 
 def ratio_verdict(key, mine, theirs):
     """The verdict on KEY when the launcher's runs measure MINE and the
     baseline's THEIRS; the other figures are equal."""
-    launcher = {other: stats.Spread(1, 1, 1) for other in KEYS}
-    baseline = dict(launcher)
-    values = {other: ([1] * 5, [1] * 5) for other in KEYS}
-    launcher[key], baseline[key] = stats.Spread.of(mine), stats.Spread.of(theirs)
-    values[key] = (mine, theirs)
-    return targets.ratio_targets(launcher, baseline, values)[KEYS.index(key)]
+    def runs(values):
+        return [{**dict.fromkeys(KEYS, 1), key: value} for value in values]
+    return report.ratio_targets(runs(mine), runs(theirs))[KEYS.index(key)]
 
 
 class TargetTests(unittest.TestCase):
+    def test_ratio_interval_brackets_the_ratio_and_repeats(self):
+        self.assertEqual(report.ratio_interval([12, 12, 12], [10, 10, 10]), (1.2, 1.2))
+        noisy = ([80, 110, 150, 95, 130], [70, 100, 120, 85, 105])
+        low, high = report.ratio_interval(*noisy)
+        self.assertLess(low, 110 / 100)
+        self.assertGreater(high, 110 / 100)
+        self.assertEqual((low, high), report.ratio_interval(*noisy))
+
     def test_ratios_at_and_above_their_limits(self):
         self.assertTrue(ratio_verdict("visible_ms", [105] * 5, [100] * 5).met)
         self.assertFalse(ratio_verdict("visible_ms", [106] * 5, [100] * 5).met)
@@ -180,35 +165,22 @@ class TargetTests(unittest.TestCase):
 
     def test_tick_needs_every_traced_value_in_range_and_the_polled_median_to_agree(self):
         def met(polled, traced):
-            return targets.tick_target(stats.Spread(polled, polled, polled), traced).met
+            return report.tick_target(report.Spread(polled, polled, polled), traced).met
         self.assertTrue(met(1997, [2000, 2100]))
         self.assertFalse(met(1997, [2000, 1999]))
         self.assertFalse(met(2050, [2101]))
         self.assertFalse(met(2050, []))
-        self.assertTrue(met(2000 - targets.POLL_ERROR_MS, [2001]))
-        self.assertFalse(met(2000 - targets.POLL_ERROR_MS - 1, [2001]))
+        self.assertTrue(met(2000 - report.POLL_ERROR_MS, [2001]))
+        self.assertFalse(met(2000 - report.POLL_ERROR_MS - 1, [2001]))
 
     def test_total_run_holds_for_every_run(self):
-        self.assertTrue(targets.total_target(stats.Spread(12_100, 12_000, 12_300)).met)
-        self.assertFalse(targets.total_target(stats.Spread(12_100, 11_999, 12_200)).met)
-        self.assertFalse(targets.total_target(stats.Spread(12_100, 12_050, 12_301)).met)
+        self.assertTrue(report.total_target(report.Spread(12_100, 12_000, 12_300)).met)
+        self.assertFalse(report.total_target(report.Spread(12_100, 11_999, 12_200)).met)
+        self.assertFalse(report.total_target(report.Spread(12_100, 12_050, 12_301)).met)
 
     def test_size_apart_from_the_picture(self):
-        self.assertTrue(targets.size_target({"size": 327_680 + 5_000, "picture": 5_000}).met)
-        self.assertFalse(targets.size_target({"size": 327_681 + 5_000, "picture": 5_000}).met)
-
-
-class FileTests(unittest.TestCase):
-    # pe_bitness is checked on the built executables in checks/test_pe_check.py.
-    def test_tables_never_overwrite_a_file_the_bench_did_not_write(self):
-        with tempfile.TemporaryDirectory() as folder:
-            mine, theirs = Path(folder) / "tables.md", Path(folder) / "results.md"
-            theirs.write_text("# Start-up results\n\nwritten by hand\n")
-            self.assertTrue(cli.write_tables(mine, cli.TITLE + "\nfirst\n"))
-            self.assertTrue(cli.write_tables(mine, cli.TITLE + "\nsecond\n"))
-            self.assertFalse(cli.write_tables(theirs, cli.TITLE + "\n"))
-            self.assertEqual(mine.read_text(), cli.TITLE + "\nsecond\n")
-            self.assertEqual(theirs.read_text(), "# Start-up results\n\nwritten by hand\n")
+        self.assertTrue(report.size_target({"size": 327_680 + 5_000, "picture": 5_000}).met)
+        self.assertFalse(report.size_target({"size": 327_681 + 5_000, "picture": 5_000}).met)
 
 
 class BitnessTests(unittest.TestCase):

@@ -12,9 +12,10 @@ FILETIME_PER_SECOND = 10_000_000
 class DriverResult:
     """The driver's JSON result, with shortcuts for what the tests ask most."""
 
-    def __init__(self, data, path):
+    def __init__(self, data, path, stderr=b""):
         self.data = data
         self.path = path
+        self.stderr = stderr  # Wine's and the driver's, with any trace channels asked for
 
     def __getitem__(self, key):
         return self.data[key]
@@ -82,7 +83,7 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
         raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
                            f"{completed.stderr.decode(errors='replace')[-2000:]}")
     with open(out, encoding="utf-8") as handle:
-        return DriverResult(json.load(handle), out)
+        return DriverResult(json.load(handle), out, completed.stderr)
 
 
 def read_records(path):
