@@ -81,24 +81,18 @@ class ReleaseCase(unittest.TestCase):
             (shims / tool).write_text(RECORDING_SHIM)
             (shims / tool).chmod(0o755)
         cls.argv_record = cls.work / "argv.txt"
-        cls.environment = {**os.environ, "PATH": f"{shims}:{os.environ['PATH']}", "ARGV_RECORD": str(cls.argv_record),
-                           "TAVRELO_SIGN_PASSWORD": PASSWORD}
+        cls.environment = {**os.environ, "PATH": f"{shims}:{os.environ['PATH']}", "ARGV_RECORD": str(cls.argv_record)}
 
     @classmethod
     def run_script(cls, script, *args, repo=None, password=PASSWORD, stdin=subprocess.DEVNULL):
-        environment = dict(cls.environment)
+        environment = {**cls.environment, "TAVRELO_SIGN_PASSWORD": password}
         if password is None:
             del environment["TAVRELO_SIGN_PASSWORD"]
-        else:
-            environment["TAVRELO_SIGN_PASSWORD"] = password
         return subprocess.run([str((repo or cls.repo) / "scripts" / script), *map(str, args)], env=environment,
                               stdin=stdin, capture_output=True, text=True, timeout=600)
 
     def recorded_command_lines(self):
         return self.argv_record.read_text() if self.argv_record.exists() else ""
-
-    def name(self, suffix=""):
-        return f"tavrelo-{VERSION}-{self.commit}{suffix}.exe"
 
 
 class SignedReleaseTests(ReleaseCase):
@@ -109,16 +103,16 @@ class SignedReleaseTests(ReleaseCase):
         super().setUpClass()
         cls.result = cls.run_script("release", "--sign", cls.signer.pfx)
         cls.dist = cls.repo / "dist"
-        cls.unsigned = cls.dist / f"tavrelo-{VERSION}-{cls.commit}.exe"
-        cls.signed = cls.dist / f"tavrelo-{VERSION}-{cls.commit}-signed.exe"
+        cls.names = [f"tavrelo-{VERSION}-{cls.commit}.exe", f"tavrelo-{VERSION}-{cls.commit}-signed.exe"]
+        cls.unsigned, cls.signed = (cls.dist / name for name in cls.names)
 
     def setUp(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
 
     def test_dist_holds_the_unsigned_and_signed_exe_and_their_sums(self):
-        self.assertEqual(sorted(os.listdir(self.dist)), sorted(["SHA256SUMS", self.name(), self.name("-signed")]))
+        self.assertEqual(sorted(os.listdir(self.dist)), sorted(["SHA256SUMS", *self.names]))
         sums = (self.dist / "SHA256SUMS").read_text().splitlines()
-        self.assertEqual([line.split("  ")[1] for line in sums], [self.name(), self.name("-signed")])
+        self.assertEqual([line.split("  ")[1] for line in sums], self.names)
         check = subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=self.dist,
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
@@ -189,8 +183,7 @@ class SignedReleaseTests(ReleaseCase):
         result = self.run_script("release", repo=later, password=None)
         self.assertEqual(result.returncode, 0, result.stderr)
         new = f"tavrelo-{VERSION}-{commit}.exe"
-        self.assertEqual(sorted(os.listdir(later / "dist")),
-                         sorted(["SHA256SUMS", self.name(), self.name("-signed"), new]))
+        self.assertEqual(sorted(os.listdir(later / "dist")), sorted(["SHA256SUMS", *self.names, new]))
         sums = (later / "dist" / "SHA256SUMS").read_text()
         self.assertEqual(sums, (self.dist / "SHA256SUMS").read_text() + sums.splitlines()[-1] + "\n")
         self.assertTrue(sums.endswith(f"  {new}\n"))
