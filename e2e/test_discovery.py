@@ -21,12 +21,7 @@ UNSUPPORTED = "Unsupported value type"
 EXIT_LAUNCHED, EXIT_NOT_INSTALLED, EXIT_TOO_OLD = 0, 3, 4
 
 
-def setUpModule():
-    harness.start_session("discovery")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("discovery")
 
 
 class DiscoveryCase(harness.LauncherTestCase):
@@ -37,9 +32,7 @@ class DiscoveryCase(harness.LauncherTestCase):
         self.addCleanup(self.no_runtimes)
 
     def make_jre(self, name, **kwargs):
-        jre = self.runtime("Java Runtimes", f"{self._testMethodName}-{name}", **kwargs)
-        self.remove_later(jre.home_unix)
-        return jre
+        return self.runtime("Java Runtimes", f"{self._testMethodName}-{name}", **kwargs)
 
     def search_path_java(self):
         """A stand-in java.exe where the search for plain "java" finds it
@@ -106,7 +99,6 @@ class ChoiceTests(DiscoveryCase):
 
     def test_runtime_under_a_folder_with_spaces(self):
         jre = self.runtime("Program Files", "Java Runtimes With Spaces", self._testMethodName)
-        self.remove_later(jre.home_unix)
         self.use_runtimes([("1.6.0_03", jre.home)])
         result, records = self.launch(self.app)
         record = self.assert_single_start(records, result)

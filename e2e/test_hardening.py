@@ -18,12 +18,7 @@ EXIT_LAUNCHED, EXIT_START_FAILED = 0, 2
 JAVA_KEY = harness.app.JAVA_KEY
 
 
-def setUpModule():
-    harness.start_session("hardening")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("hardening")
 
 
 class HardeningCase(harness.LauncherTestCase):

@@ -30,12 +30,7 @@ REFERENCE_SCREENSHOTS = Path(__file__).resolve().parent.parent / "docs"
 PICTURES = Path(__file__).resolve().parent / "pictures"
 
 
-def setUpModule():
-    harness.start_session("launch")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("launch")
 
 
 class RuntimeCase(harness.LauncherTestCase):
@@ -49,7 +44,6 @@ class RuntimeCase(harness.LauncherTestCase):
         super().setUp()
         parts = self.runtime_parts[:-1] + (f"{self.runtime_parts[-1]}-{self._testMethodName}",)
         self.jre = self.runtime(*parts)
-        self.remove_later(self.jre.home_unix)
         self.use_runtimes([("1.6", self.jre.home)])
 
 
@@ -276,7 +270,6 @@ class StartFailureTests(harness.LauncherTestCase):
 
     def test_runtime_without_java_exe(self):
         jre = self.runtime("Broken Runtime", "jre", java=False)
-        self.remove_later(jre.home_unix)
         self.use_runtimes([("1.6", jre.home)])
         self.check_failure(self.app_folder("Broken Runtime App"), 2)
 

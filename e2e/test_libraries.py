@@ -23,12 +23,7 @@ OVERRIDES = ",".join(MARKERS) + "=n,b"
 AFTER_SHOWN_MS = 600
 
 
-def setUpModule():
-    harness.start_session("libraries")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("libraries")
 
 
 def module_names(result):
@@ -42,7 +37,6 @@ class LibraryCase(harness.LauncherTestCase):
     def setUp(self):
         super().setUp()
         self.jre = self.runtime("Program Files", "Java Libraries", f"jre-{self._testMethodName}")
-        self.remove_later(self.jre.home_unix)
         self.use_runtimes([("1.6", self.jre.home)])
         self.addCleanup(self.no_runtimes)
 

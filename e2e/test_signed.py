@@ -19,18 +19,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 from checks.throwaway_signer import make_signer, sign, verify  # noqa: E402
 
 
-def setUpModule():
-    harness.start_session("signed")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("signed")
 
 
 class SignedLaunchTests(harness.LauncherTestCase):
     def test_the_signed_exe_starts_the_runtime_and_exits_0(self):
         jre = self.runtime("Program Files", "Java Signed", "jre")
-        self.remove_later(jre.home_unix)
         self.use_runtimes([("1.6", jre.home)])
         app = self.app_folder("Signed App")
         signer = make_signer(self.scratch, "throwaway password")

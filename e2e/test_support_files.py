@@ -19,12 +19,7 @@ COPY_FAILED = "Error While Copying JAR File"
 ROWS = ("lib/ext/Comm.jar", "lib/javax.comm.properties", "bin/Win32com.dll", "lib/ext/jdc.jar")
 
 
-def setUpModule():
-    harness.start_session("support_files")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("support_files")
 
 
 class SupportFileCase(harness.LauncherTestCase):
@@ -39,7 +34,6 @@ class SupportFileCase(harness.LauncherTestCase):
             name = relative.rsplit("/", 1)[1]
             (self.support / name).write_bytes(f"support copy of {name}\n".encode() + bytes(range(256)))
         self.jre = self.runtime("Program Files", "Java Support", self._testMethodName, support_files=False)
-        self.remove_later(self.jre.home_unix)
         (self.jre.home_unix / "lib" / "ext").mkdir(parents=True)
         self.use_runtimes([("1.6", self.jre.home)])
         self.addCleanup(self.no_runtimes)

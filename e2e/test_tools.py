@@ -8,12 +8,7 @@ import unittest
 import harness
 
 
-def setUpModule():
-    harness.start_session("tools")
-
-
-def tearDownModule():
-    harness.stop_session()
+setUpModule, tearDownModule = harness.module_session("tools")
 
 
 class StandInRuntimeTests(harness.SessionTestCase):

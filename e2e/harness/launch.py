@@ -59,7 +59,10 @@ class LauncherTestCase(SessionTestCase):
         return make_app_folder(self.session, base.joinpath(*parts))
 
     def runtime(self, *parts, **kwargs):
-        return make_runtime(self.session, self.prefix.drive_c.joinpath(*parts), **kwargs)
+        """A runtime folder under drive C:, removed after the test."""
+        runtime = make_runtime(self.session, self.prefix.drive_c.joinpath(*parts), **kwargs)
+        self.remove_later(runtime.home_unix)
+        return runtime
 
     def use_runtimes(self, versions):
         set_java_runtimes(self.session, versions)

@@ -122,17 +122,18 @@ class SessionTestCase(unittest.TestCase):
             self.session.timings[self.id().split(".", 1)[-1]] = time.monotonic() - self._test_started
 
 
-def start_session(name):
-    """For a module's setUpModule: one Session shared by all its tests (each
-    module runs in its own process), of the bitness TAVRELO_E2E_BITNESS names."""
-    session = Session(name)
-    session.start()
-    SessionTestCase.session = session
-    return session
+def module_session(name):
+    """A test module's setUpModule and tearDownModule: one Session shared by
+    all its tests (each module runs in its own process), of the bitness
+    TAVRELO_E2E_BITNESS names.
 
+        setUpModule, tearDownModule = harness.module_session("launch")
+    """
+    def start():
+        SessionTestCase.session = Session(name).start()
 
-def stop_session():
-    """For a module's tearDownModule."""
-    session, SessionTestCase.session = SessionTestCase.session, None
-    if session:
-        session.stop()
+    def stop():
+        session, SessionTestCase.session = SessionTestCase.session, None
+        if session:
+            session.stop()
+    return start, stop

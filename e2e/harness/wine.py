@@ -53,11 +53,8 @@ def loader():
 
 
 def command(*args):
-    """A command line that runs a Windows program (or Wine tool) under Wine."""
-    path = loader()
-    if not path:
-        raise RuntimeError("Wine (wine64) is not installed: " + INSTALL_HINT)
-    return [path, *map(str, args)]
+    """A command line that runs a Wine tool (or an x86_64 program) under Wine."""
+    return program_command("x86_64", *args)
 
 
 def loader_32():
