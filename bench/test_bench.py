@@ -36,11 +36,6 @@ class SamplerTests(unittest.TestCase):
         self.addCleanup(process.kill)
         return process
 
-    def sample(self, sampler, seconds):
-        sampler.start()
-        time.sleep(seconds)
-        sampler.stop()
-
     def test_takes_only_a_new_process_of_its_prefix_and_name(self):
         with tempfile.TemporaryDirectory() as prefix, tempfile.TemporaryDirectory() as other:
             self.start(prefix, "C:\\app\\tavrelo.exe")  # an earlier run's, still there
@@ -48,7 +43,9 @@ class SamplerTests(unittest.TestCase):
             self.start(other, "C:\\app\\tavrelo.exe")   # another prefix's
             self.start(prefix, "C:\\app\\tavrelo-helper.exe")
             wanted = self.start(prefix, "C:\\app\\tavrelo.exe")
-            self.sample(sampler, 0.3)
+            sampler.start()
+            time.sleep(0.3)
+            sampler.stop()
             self.assertEqual(sampler.pid, wanted.pid)
             self.assertGreater(sampler.samples, 3)
             self.assertFalse(sampler.ended)

@@ -1,6 +1,5 @@
 """Application folders, stand-in runtimes and the runtime registry key."""
 
-import os
 import shutil
 from dataclasses import dataclass
 from pathlib import Path
@@ -88,8 +87,3 @@ def set_java_runtimes(session, versions, view=None):
 
 def clear_java_runtimes(session, view=None):
     session.prefix.reg_delete_tree(JAVASOFT_KEY, view=view)
-
-
-def remove_tree(path):
-    if os.path.lexists(path):
-        shutil.rmtree(path, ignore_errors=True)

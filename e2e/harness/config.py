@@ -3,6 +3,7 @@ environment that CTest (or a developer) sets up, for one bitness: the
 shipped i686 build or the x86_64 build of the same sources."""
 
 import os
+import shutil
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -98,8 +99,4 @@ def load(bitness=None) -> Config:
 def tool_problems():
     """What is missing to run anything under Wine and Xvfb."""
     problems = [] if wine.loader() else ["Wine (wine64) is not installed"]
-    for program in ("wineserver", "Xvfb"):
-        if not any(os.access(os.path.join(d, program), os.X_OK)
-                   for d in os.environ.get("PATH", "").split(os.pathsep) if d):
-            problems.append(f"{program} is not installed")
-    return problems
+    return problems + [f"{program} is not installed" for program in ("wineserver", "Xvfb") if not shutil.which(program)]

@@ -288,19 +288,15 @@ def reg_string(text):
 
 def create_prefix(path, display):
     """A new prefix from scratch, set up for tests without a window manager."""
-    path = Path(path)
-    env = base_environment(path, display)
-    for args in (["wineboot", "-i"],
-                 # Without a window manager, DestroyWindow waits ~2 s for one
-                 # that never answers unless Wine manages its windows itself.
-                 ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"]):
-        result = run_detached(command(*args), env, 300)
-        if result.returncode != 0:
-            raise RuntimeError(f"{args} failed: {result.stderr.decode(errors='replace')[-2000:]}")
-    subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120, stdin=subprocess.DEVNULL,
+    prefix = Prefix(path, display)
+    prefix.run(["wineboot", "-i"], timeout=300)
+    # Without a window manager, DestroyWindow waits ~2 s for one that never
+    # answers unless Wine manages its windows itself.
+    prefix.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"], timeout=300)
+    subprocess.run(["wineserver", "-w"], env=prefix.env(), check=True, timeout=120, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not wow64_problem() and not has_wow64(path):
-        raise RuntimeError(f"wineboot left {path / WOW64_PROBE} missing although the 32-bit loader runs")
+        raise RuntimeError(f"wineboot left {prefix.path / WOW64_PROBE} missing although the 32-bit loader runs")
 
 
 def template_stamp():
