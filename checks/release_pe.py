@@ -83,11 +83,9 @@ def compare(built_path, given_path):
 
 
 def main(argv):
-    if len(argv) == 3 and argv[1] == "check":
-        print("signed" if signed(load(argv[2])) else "unsigned")
-        return 0
-    if len(argv) == 3 and argv[1] == "version":
-        print(version(load(argv[2])))
+    if len(argv) == 3 and argv[1] in ("check", "version"):
+        pe = load(argv[2])
+        print(version(pe) if argv[1] == "version" else "signed" if signed(pe) else "unsigned")
         return 0
     if len(argv) == 4 and argv[1] == "compare":
         return compare(argv[2], argv[3])

@@ -233,19 +233,13 @@ class Prefix:
 
     def map_drive(self, letter, folder):
         """Makes a Unix folder appear as drive LETTER: (a dosdevices link)."""
-        letter = letter.upper()
-        link = self.path / "dosdevices" / f"{letter.lower()}:"
-        if link.is_symlink() or link.exists():
-            link.unlink()
-        os.symlink(os.path.abspath(folder), link)
-        self.drives[letter] = Path(os.path.abspath(folder))
+        self.unmap_drive(letter)
+        os.symlink(os.path.abspath(folder), self.path / "dosdevices" / f"{letter.lower()}:")
+        self.drives[letter.upper()] = Path(os.path.abspath(folder))
 
     def unmap_drive(self, letter):
-        letter = letter.upper()
-        link = self.path / "dosdevices" / f"{letter.lower()}:"
-        if link.is_symlink():
-            link.unlink()
-        self.drives.pop(letter, None)
+        (self.path / "dosdevices" / f"{letter.lower()}:").unlink(missing_ok=True)
+        self.drives.pop(letter.upper(), None)
 
     # --- registry ---------------------------------------------------------
 
