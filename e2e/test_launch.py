@@ -216,7 +216,7 @@ class SplashStateTests(RuntimeCase):
 
     def test_maximised_splash_keeps_the_picture_at_top_left(self):
         app = self.app_folder("Maximised App")
-        screenshot = self.scratch / "maximised.bmp"
+        screenshot = self.scratch / "maximised.bgr"
         result, records = self.launch(app, kill_on_record=False, maximize_at_ms=300, inspect_at_ms=900,
                                       screenshot=screenshot, close_at_ms=1100)
         inspection = result.inspection
@@ -225,7 +225,7 @@ class SplashStateTests(RuntimeCase):
         height = inspection["client_rect"]["height"]
         self.assertGreater(width, 487 + 100)
         self.assertGreater(height, 517 + 100)
-        image = self.keep_screenshot(screenshot, "splash-maximised")
+        image = self.screenshot(screenshot, inspection, "splash-maximised")
         picture_width, picture_height = 487, mul_div(7740, 96, 1440)
         self.assertEqual(client_pixel(inspection, image, width - 3, height - 3), BACKGROUND)
         self.assertEqual(client_pixel(inspection, image, picture_width + 10, 10), BACKGROUND,
@@ -295,14 +295,14 @@ class SplashInspectionTests(RuntimeCase):
         app = self.app_folder(f"Inspect {name}")
         if picture:
             shutil.copy2(self.session.config.launcher_showing(picture), app.unix / "tavrelo.exe")
-        screenshot = self.scratch / f"{name}.bmp"
+        screenshot = self.scratch / f"{name}.bgr"
         result, records = self.launch(app, kill_on_record=False, inspect_at_ms=600, screenshot=screenshot,
                                       close_at_ms=800)
         inspection = result.inspection
         self.assertIsNotNone(inspection, result.summary())
         self.assertEqual(inspection["dpi"], dpi)
         self.assertTrue(inspection["screenshot_saved"], inspection)
-        image = self.keep_screenshot(screenshot, name)
+        image = self.screenshot(screenshot, inspection, name)
         self.assertEqual(result.exit_code, 1, result.summary())
         self.assertEqual(records, [])
         return inspection, image
@@ -388,9 +388,10 @@ class DamagedPictureTests(RuntimeCase):
         self.assertGreater(at, 0, "no splash bitmap in the executable")
         exe[at + offset:at + offset + len(patch)] = patch
         exe_file.write_bytes(bytes(exe))
-        screenshot = self.scratch / "damaged.bmp"
+        screenshot = self.scratch / "damaged.bgr"
         result, records = self.launch(app, inspect_at_ms=600, screenshot=screenshot)
-        inspection, image = result.inspection, harness.read_rgb(screenshot)
+        inspection = result.inspection
+        image = self.screenshot(screenshot, inspection)
         picture_height = mul_div(7740, 96, 1440)
         for x, y in ((2, 2), (243, picture_height // 2), (243, picture_height - 1)):
             self.assertEqual(client_pixel(inspection, image, x, y), BACKGROUND, (x, y))

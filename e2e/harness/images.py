@@ -1,6 +1,7 @@
 """Screenshots and reference pictures, read and compared with Pillow."""
 
 from dataclasses import dataclass
+from pathlib import Path
 
 from PIL import Image, ImageChops
 
@@ -14,9 +15,17 @@ SHARE_TOLERANCE = 0.01
 
 
 def read_rgb(path):
-    """Any picture file (the driver's BMP screenshots, PNG references) as RGB."""
+    """Any picture file as RGB."""
     with Image.open(path) as image:
         return image.convert("RGB")
+
+
+def read_screenshot(path, inspection):
+    """The screenshot the driver saved during INSPECTION: the rows of its
+    captured rectangle, top row first, blue, green and red bytes per pixel,
+    each row padded to a multiple of 4 bytes."""
+    width, height = inspection["captured_rect"]["width"], inspection["captured_rect"]["height"]
+    return Image.frombytes("RGB", (width, height), Path(path).read_bytes(), "raw", "BGR", (3 * width + 3) & ~3)
 
 
 def hex_colour(image, x, y):

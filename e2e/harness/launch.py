@@ -8,7 +8,7 @@ from .app import clear_java_runtimes, make_app_folder, make_runtime, set_java_ru
 from .driver import read_records, run_driver
 from PIL import Image
 
-from .images import hex_colour, read_rgb
+from .images import hex_colour, read_screenshot
 from .session import SessionTestCase
 
 # The class path entries the launcher passes, in order.
@@ -104,11 +104,13 @@ class LauncherTestCase(SessionTestCase):
         target.mkdir(parents=True, exist_ok=True)
         shutil.copy2(result.path, target / f"{type(self).__name__}.{self._testMethodName}.json")
 
-    def keep_screenshot(self, bmp_path, name):
-        """Keeps a screenshot in the artifacts folder as PNG, with the
-        bitness in its name, and returns it as an RGB image."""
-        image = read_rgb(bmp_path)
-        image.save(self.session.artifact(f"{name}-{self.session.bitness}.png"))
+    def screenshot(self, path, inspection, name=None):
+        """The screenshot the driver saved in PATH during INSPECTION, as an RGB
+        image; kept in the artifacts folder as NAME-<bitness>.png if NAME is
+        given."""
+        image = read_screenshot(path, inspection)
+        if name:
+            image.save(self.session.artifact(f"{name}-{self.session.bitness}.png"))
         return image
 
     # --- assertions ---------------------------------------------------------

@@ -412,7 +412,7 @@ std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
   }
   out.Raw("bottom_row", e2e::JsonArray(bottom_row));
   if (!screenshot_path.empty()) {
-    const bool saved = captured && image.SaveBmp(screenshot_path);
+    const bool saved = captured && image.SaveRows(screenshot_path);
     out.Text("screenshot", saved ? screenshot_path : L"").Bool("screenshot_saved", saved);
   }
   out.Raw("icons", ProbeIcons(window));

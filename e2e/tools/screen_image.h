@@ -1,5 +1,5 @@
 // A rectangle of the screen copied into memory: pixels can be read from it
-// and it can be saved as a 24-bit BMP file.
+// and its rows can be saved as they are.
 #pragma once
 
 #include <windows.h>
@@ -55,29 +55,12 @@ class ScreenImage {
     return true;
   }
 
-  // A plain bottom-up 24-bit BMP, the form every reader takes.
-  bool SaveBmp(const std::wstring& path) const {
-    if (pixels_.empty()) return false;
-    const int width = area_.right - area_.left;
-    const int height = area_.bottom - area_.top;
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(pixels_.size());
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + header.biSizeImage;
-    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
-    bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
-    for (int row = height - 1; row >= 0; --row) {
-      bytes.append(reinterpret_cast<const char*>(pixels_.data()) + static_cast<std::size_t>(row) * stride_, stride_);
-    }
-    return WriteWholeFile(path, bytes);
+  // The captured rows as GDI gave them: top row first, blue, green and red
+  // bytes per pixel, each row padded to a multiple of 4 bytes. The reader
+  // knows the size from the captured rectangle.
+  bool SaveRows(const std::wstring& path) const {
+    return !pixels_.empty() &&
+           WriteWholeFile(path, std::string(reinterpret_cast<const char*>(pixels_.data()), pixels_.size()));
   }
 
  private:
