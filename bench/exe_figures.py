@@ -9,8 +9,6 @@ import pefile
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "checks"))
 import pe_check  # noqa: E402
 
-MACHINES = {0x14C: "i686", 0x8664: "x86_64"}
-
 
 def exe_figures(exe, arch):
     """Figures of EXE (a Unix path) built for ARCH (i686 or x86_64). They
@@ -25,4 +23,4 @@ def pe_bitness(path):
         machine = pefile.PE(str(path), fast_load=True).FILE_HEADER.Machine
     except pefile.PEFormatError as e:
         raise ValueError(f"{path} is not a PE file: {e}") from e
-    return MACHINES.get(machine, f"machine 0x{machine:x}")
+    return {value: arch for arch, value in pe_check.MACHINES.items()}.get(machine, f"machine 0x{machine:x}")

@@ -19,8 +19,8 @@ from pathlib import Path
 
 import pefile
 
-MACHINES = {"i686": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
-            "x86_64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]}
+from pe_check import MACHINES
+
 PROBE_HEADER = Path(__file__).resolve().parent.parent / "e2e" / "tools" / "icon_probe.h"
 DECORATED = re.compile(r"@\d+$")
 

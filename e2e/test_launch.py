@@ -355,7 +355,6 @@ class SplashInspectionTests(RuntimeCase):
         self.assertTrue(icons["class_big"]["present"] and icons["class_small"]["present"], icons)
         self.assertGreater(icons["class_big"]["width"], icons["class_small"]["width"], icons)
 
-
     def test_other_pictures_show_stretched_over_the_picture_area(self):
         """A photo in more than 256 colours, and a picture with transparent
         pixels, which show the window colour."""

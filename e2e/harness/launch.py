@@ -4,10 +4,10 @@ runtimes, a record file for the stand-in runtime, and the expected command."""
 import os
 import shutil
 
-from .app import clear_java_runtimes, make_app_folder, make_runtime, set_java_runtimes
-from .driver import read_records, run_driver
 from PIL import Image
 
+from .app import clear_java_runtimes, make_app_folder, make_runtime, set_java_runtimes
+from .driver import read_records, run_driver
 from .images import hex_colour, read_screenshot
 from .session import SessionTestCase
 
@@ -148,5 +148,5 @@ def expected_picture(path, size):
     transparent pixels in the window colour, stretched to SIZE."""
     with Image.open(path) as picture:
         rgba = picture.convert("RGBA")
-    flat = Image.alpha_composite(Image.new("RGBA", rgba.size, (0xC0, 0xC0, 0xFF)), rgba).convert("RGB")
+    flat = Image.alpha_composite(Image.new("RGBA", rgba.size, tuple(bytes.fromhex(BACKGROUND))), rgba).convert("RGB")
     return flat.resize(size, Image.Resampling.BILINEAR)
