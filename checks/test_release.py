@@ -187,8 +187,13 @@ class SignedReleaseTests(ReleaseCase):
         sums = (later / "dist" / "SHA256SUMS").read_text()
         self.assertEqual(sums, (self.dist / "SHA256SUMS").read_text() + sums.splitlines()[-1] + "\n")
         self.assertTrue(sums.endswith(f"  {new}\n"))
-        # The same sources give the same bytes, and the unsigned exe is checked as it is.
+        # The same sources give the same bytes, built minutes apart in other
+        # folders, and the unsigned exe is checked as it is.
         self.assertEqual((later / "dist" / new).read_bytes(), self.unsigned.read_bytes())
+        # The exe the end-to-end tests run is the one that ships.
+        if os.environ.get("TAVRELO_WIN32_DIR"):
+            shipped = Path(os.environ["TAVRELO_WIN32_DIR"]) / "bin" / "tavrelo.exe"
+            self.assertEqual(shipped.read_bytes(), self.unsigned.read_bytes(), f"{shipped} differs from the release")
         verdict = self.run_script("verify-release", later / "dist" / new, repo=later)
         self.assertEqual((verdict.returncode, verdict.stdout), (0, f"matches {commit}\n"), verdict.stderr)
 
