@@ -1,12 +1,10 @@
 """Wine prefixes: a template made once, cheap copies of it per test module,
 and the registry, drive and path helpers the tests use."""
 
-import errno
 import fcntl
 import functools
 import os
 import shutil
-import struct
 import subprocess
 import tempfile
 from pathlib import Path, PureWindowsPath
@@ -19,6 +17,7 @@ STAMP_NAME = "e2e-template.stamp"
 # wineboot without a working 32-bit loader leaves syswow64 empty.
 WOW64_PROBE = Path("drive_c", "windows", "syswow64", "kernel32.dll")
 INSTALL_HINT = "run scripts/install-deps (it installs wine32:i386), then the tests again"
+KERNEL_PROBE = Path(__file__).resolve().parents[2] / "scripts" / "kernel-runs-i386"
 
 # Files at least this big under drive_c/windows are hard-linked into copies
 # instead of copied: Wine only reads its installed libraries, and those are
@@ -75,33 +74,10 @@ def program_command(bitness, *args):
     return [path, *map(str, args)]
 
 
-def i386_program(exit_code=0):
-    """The smallest static i386 Linux program: it exits with EXIT_CODE
-    (mov eax, 1; mov ebx, code; int 0x80) from one loaded segment."""
-    base, header_size, segment_header_size = 0x08048000, 52, 32
-    code = b"\xb8\x01\x00\x00\x00\xbb" + struct.pack("<I", exit_code) + b"\xcd\x80"
-    size = header_size + segment_header_size + len(code)
-    header = b"\x7fELF\x01\x01\x01\x00" + bytes(8) + struct.pack(
-        "<HHIIIIIHHHHHH", 2, 3, 1, base + header_size + segment_header_size, header_size, 0, 0, header_size,
-        segment_header_size, 1, 0, 0, 0)
-    segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
-    return header + segment + code
-
-
 def runs_i386_programs():
     """False when the kernel refuses 32-bit programs (no IA32 emulation):
     then no part of Wine's 32-bit half can run, whatever is installed."""
-    with tempfile.TemporaryDirectory() as folder:
-        probe = Path(folder) / "i386-probe"
-        probe.write_bytes(i386_program())
-        probe.chmod(0o755)
-        try:
-            return subprocess.run([str(probe)], stdin=subprocess.DEVNULL, capture_output=True,
-                                  timeout=30).returncode == 0
-        except OSError as error:
-            if error.errno == errno.ENOEXEC:
-                return False
-            raise
+    return subprocess.run([str(KERNEL_PROBE)], stdin=subprocess.DEVNULL, timeout=30).returncode == 0
 
 
 NO_I386 = ("this system cannot run 32-bit programs (its kernel refuses i386 code), so no i686 program can "
