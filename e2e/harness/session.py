@@ -68,7 +68,7 @@ class Session:
             self.xvfb.stop()
         if self.root and not self.config.keep:
             shutil.rmtree(self.root, ignore_errors=True)
-        if self.started is not None:
+        if self.started is not None and self.timings:  # tests ran: say how long they took
             total = time.monotonic() - self.started
             report = {"module": self.name, "total_seconds": round(total, 2),
                       "setup_seconds": round(self.setup_seconds or 0, 2),
