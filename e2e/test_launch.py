@@ -173,29 +173,20 @@ class EarlyCloseTests(RuntimeCase):
     """Closing the splash before its timer ends the launcher with exit code 1,
     at once, without starting anything or showing a box."""
 
-    def close_early(self, how):
-        app = self.app_folder(f"Close {how}")
-        result, records = self.launch(app, kill_on_record=False, close_at_ms=300, close_how=how, timeout_ms=15000)
-        close = result.action("close")
-        self.assertTrue(close["done"], result.summary())
-        self.assertEqual(result.exit_code, 1, result.summary())
-        exit_after_close = (result["exit_seen_ms"] - close["done_ms"]) / 1000
-        self.assertLess(exit_after_close, 1.0, result.summary())
-        self.assert_no_boxes(result)
-        time.sleep(0.3)
-        self.assertEqual(harness.read_records(self.record_file), [], "the runtime was started")
-        self.assertEqual(records, [])
-        return result
-
-    def test_wm_close(self):
-        self.close_early("wmclose")
-
-    def test_system_menu_close(self):
-        self.close_early("syscommand")
-
-    def test_alt_f4(self):
-        result = self.close_early("altf4")
-        self.assertTrue(result["close_was_foreground"], "the splash was not in front for Alt+F4")
+    def test_wm_close_system_menu_and_alt_f4(self):
+        for how in ("wmclose", "syscommand", "altf4"):
+            with self.subTest(how):
+                app = self.app_folder(f"Close {how}")
+                result, _ = self.launch(app, kill_on_record=False, close_at_ms=300, close_how=how, timeout_ms=15000)
+                closed_ms = result["actions"]["close"]
+                self.assertGreaterEqual(closed_ms, 0, result.summary())
+                self.assertEqual(result.exit_code, 1, result.summary())
+                self.assertLess(result["exit_seen_ms"] - closed_ms, 1000, result.summary())
+                self.assert_no_boxes(result)
+                time.sleep(0.3)  # a runtime started as the launcher ended has recorded by now
+                self.assertEqual(harness.read_records(self.record_file), [], "the runtime was started")
+                if how == "altf4":
+                    self.assertTrue(result["close_was_foreground"], "the splash was not in front for Alt+F4")
 
 
 class SplashStateTests(RuntimeCase):
@@ -311,7 +302,6 @@ class SplashInspectionTests(RuntimeCase):
         client = inspection["client_rect"]
         self.assertAlmostEqual(client["width"], width, delta=tolerance)
         self.assertAlmostEqual(client["height"], height, delta=tolerance)
-        self.assertEqual([s["rgb"] for s in inspection["bottom_row"]], [BACKGROUND] * 5, inspection["bottom_row"])
         for x in range(0, client["width"], 7):
             self.assertEqual(client_pixel(inspection, image, x, client["height"] - 1), BACKGROUND, f"x={x}")
         picture_height = mul_div(7740, inspection["dpi"], 1440)
