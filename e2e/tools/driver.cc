@@ -264,8 +264,8 @@ std::string ProbeIcons(HWND window) {
   if (!hook_proc) return ErrorJson(L"hook function missing", GetLastError());
 
   const DWORD pid = GetCurrentProcessId();
-  e2e::UniqueKernelHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, e2e::kIconProbeBytes,
-                                               e2e::IconProbeMappingName(pid).c_str()));
+  e2e::UniqueKernelHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                     e2e::kIconProbeBytes, e2e::IconProbeMappingName(pid).c_str()));
   e2e::UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, e2e::IconProbeEventName(pid).c_str()));
   if (!mapping || !done) return ErrorJson(L"shared block not created", GetLastError());
 
@@ -348,8 +348,8 @@ std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
                               GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
     RECT captured = {};
     std::string rows;
-    const bool saved = !iconic && IntersectRect(&captured, &window_rect, &screen_rect) &&
-                       CaptureRows(captured, rows) && e2e::WriteToFile(screenshot_path, rows);
+    const bool saved = !iconic && IntersectRect(&captured, &window_rect, &screen_rect) && CaptureRows(captured, rows) &&
+                       e2e::WriteToFile(screenshot_path, rows);
     out.Bool("screenshot_saved", saved);
     if (saved) out.Raw("captured_rect", RectJson(captured));
   }
@@ -369,8 +369,8 @@ std::string ModulesJson(HANDLE process) {
   IsWow64Process(process, &program_wow64);
   std::vector<HMODULE> modules(1024);  // far more than a window program loads
   DWORD needed = 0;
-  if (!K32EnumProcessModulesEx(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
-                               &needed, LIST_MODULES_ALL)) {
+  if (!K32EnumProcessModulesEx(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed,
+                               LIST_MODULES_ALL)) {
     return ErrorJson(L"modules not listed", GetLastError());
   }
   modules.resize(std::min<std::size_t>(modules.size(), needed / sizeof(HMODULE)));
@@ -400,8 +400,10 @@ struct Action {
 class Driver {
  public:
   explicit Driver(const Options& options) : options_(options) {
-    const Action wanted[] = {{"minimize", options.minimize_at_ms}, {"maximize", options.maximize_at_ms},
-                             {"inspect", options.inspect_at_ms},   {"modules", options.modules_at_ms},
+    const Action wanted[] = {{"minimize", options.minimize_at_ms},
+                             {"maximize", options.maximize_at_ms},
+                             {"inspect", options.inspect_at_ms},
+                             {"modules", options.modules_at_ms},
                              {"close", options.close_at_ms}};
     for (const Action& action : wanted) {
       if (action.at_ms >= 0) actions_.push_back(action);

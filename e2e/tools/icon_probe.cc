@@ -45,9 +45,7 @@ std::string DescribeIcon(HICON icon) {
   return out.Finish();
 }
 
-HICON ClassIcon(HWND window, int index) {
-  return reinterpret_cast<HICON>(GetClassLongPtrW(window, index));
-}
+HICON ClassIcon(HWND window, int index) { return reinterpret_cast<HICON>(GetClassLongPtrW(window, index)); }
 
 void Report(HWND window, DWORD driver_pid) {
   const std::string text = e2e::JsonObject()
@@ -55,7 +53,8 @@ void Report(HWND window, DWORD driver_pid) {
                                .Raw("class_small", DescribeIcon(ClassIcon(window, GCLP_HICONSM)))
                                .Finish();
 
-  e2e::UniqueKernelHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, e2e::IconProbeMappingName(driver_pid).c_str()));
+  e2e::UniqueKernelHandle mapping(
+      OpenFileMappingW(FILE_MAP_WRITE, FALSE, e2e::IconProbeMappingName(driver_pid).c_str()));
   e2e::UniqueKernelHandle done(OpenEventW(EVENT_MODIFY_STATE, FALSE, e2e::IconProbeEventName(driver_pid).c_str()));
   if (!mapping || !done) return;
   void* view = MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(e2e::IconProbeBlock));
