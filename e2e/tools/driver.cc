@@ -171,10 +171,10 @@ struct MessageBoxRecord {
 };
 
 // Reads what the box shows, from its own visible controls (deeper
-// descendants are left out). The message text is the first static text
-// control with text (Wine gives it id 0xFFFF, as Windows does); an icon counts
-// only when an icon static holds an icon, since Wine keeps an empty one in
-// boxes without an icon. Buttons are listed left to right.
+// descendants are left out). The message text is the first static control
+// with text; an icon counts only when an icon static holds an icon, since
+// Wine keeps an empty one in boxes without an icon. Buttons are listed left
+// to right.
 void DescribeBox(MessageBoxRecord& box) {
   box.caption = StoredWindowText(box.window);
   box.owner_null = GetWindow(box.window, GW_OWNER) == nullptr;
