@@ -133,11 +133,6 @@ class JavaHomeValueTests(HardeningCase):
         self.set_java_home("REG_BINARY", data.hex())
         self.assert_started(jre, self.make_app())
 
-    def test_java_home_without_java_exe(self):
-        jre = self.make_jre("jre", java=False)
-        self.use_runtimes([("1.6", jre.home)])
-        self.assert_start_failure(self.make_app(), 2)
-
     def test_java_home_with_a_quote_is_refused(self):
         # Quoting this path would end the program name early and hand the
         # rest to the runtime as options.

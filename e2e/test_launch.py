@@ -38,12 +38,9 @@ class RuntimeCase(harness.LauncherTestCase):
     folder with spaces and the support files already present, so no copy
     message comes in between."""
 
-    runtime_parts = ("Program Files", "Java Test", "jre")
-
     def setUp(self):
         super().setUp()
-        parts = self.runtime_parts[:-1] + (f"{self.runtime_parts[-1]}-{self._testMethodName}",)
-        self.jre = self.runtime(*parts)
+        self.jre = self.runtime("Program Files", "Java Test", f"jre-{self._testMethodName}")
         self.use_runtimes([("1.6", self.jre.home)])
 
 
@@ -122,38 +119,20 @@ class WorkingFolderTests(RuntimeCase):
 
 class RuntimeFromPathTests(harness.LauncherTestCase):
     """Without a runtime folder the launcher runs plain "java", which the
-    system finds in the application folder."""
-
-    def check_plain_java(self, app, result, records):
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["command_line"], expected_command("java ", app.win))
-        self.assertEqual(record["exe_path"].lower(), (app.win + "\\java.exe").lower())
-        self.assertEqual(record["current_directory"], app.win)
-        self.assert_started_hidden(record)
+    system finds in the application folder. (test_discovery has the failed
+    searches that go on this way.)"""
 
     def test_empty_java_home(self):
         self.use_runtimes([("1.6", "")])
         app = self.app_folder("Empty Home App")
         harness.plant_standin(self.session, app.unix / "java.exe")
         result, records = self.launch(app)
-        self.check_plain_java(app, result, records)
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command("java ", app.win))
+        self.assertEqual(record["exe_path"].lower(), (app.win + "\\java.exe").lower())
+        self.assertEqual(record["current_directory"], app.win)
+        self.assert_started_hidden(record)
         self.assert_no_boxes(result)
-
-    def test_missing_java_home_reports_the_search_failure_then_starts_java(self):
-        self.use_runtimes([("1.6", None)])
-        app = self.app_folder("Missing Home App")
-        harness.plant_standin(self.session, app.unix / "java.exe")
-        result, records = self.launch(app, dismiss_after_ms=400)
-        texts = [box["text"] for box in result.boxes]
-        self.assertEqual(len(texts), 2, result.summary())
-        self.assertTrue(texts[0], "the first box has the failure's description")
-        self.assertEqual(texts[1], "Error While Searching JVM on Your Machine")
-        # One after the other, each waiting for its OK, and the start last.
-        first, second = result.boxes
-        self.assertGreaterEqual(second["seen_ms"], first["gone_ms"], result.summary())
-        self.assertGreaterEqual(first["gone_ms"] - first["seen_ms"], 400)
-        self.check_plain_java(app, result, records)
-        self.assertGreaterEqual(records[0]["start_time"], second["seen_time"])
 
 
 class LingerTests(RuntimeCase):
@@ -173,29 +152,20 @@ class EarlyCloseTests(RuntimeCase):
     """Closing the splash before its timer ends the launcher with exit code 1,
     at once, without starting anything or showing a box."""
 
-    def close_early(self, how):
-        app = self.app_folder(f"Close {how}")
-        result, records = self.launch(app, kill_on_record=False, close_at_ms=300, close_how=how, timeout_ms=15000)
-        close = result.action("close")
-        self.assertTrue(close["done"], result.summary())
-        self.assertEqual(result.exit_code, 1, result.summary())
-        exit_after_close = (result["exit_seen_ms"] - close["done_ms"]) / 1000
-        self.assertLess(exit_after_close, 1.0, result.summary())
-        self.assert_no_boxes(result)
-        time.sleep(0.3)
-        self.assertEqual(harness.read_records(self.record_file), [], "the runtime was started")
-        self.assertEqual(records, [])
-        return result
-
-    def test_wm_close(self):
-        self.close_early("wmclose")
-
-    def test_system_menu_close(self):
-        self.close_early("syscommand")
-
-    def test_alt_f4(self):
-        result = self.close_early("altf4")
-        self.assertTrue(result["close_was_foreground"], "the splash was not in front for Alt+F4")
+    def test_wm_close_system_menu_and_alt_f4(self):
+        for how in ("wmclose", "syscommand", "altf4"):
+            with self.subTest(how):
+                app = self.app_folder(f"Close {how}")
+                result, _ = self.launch(app, kill_on_record=False, close_at_ms=300, close_how=how, timeout_ms=15000)
+                closed_ms = result["actions"]["close"]
+                self.assertGreaterEqual(closed_ms, 0, result.summary())
+                self.assertEqual(result.exit_code, 1, result.summary())
+                self.assertLess(result["exit_seen_ms"] - closed_ms, 1000, result.summary())
+                self.assert_no_boxes(result)
+                time.sleep(0.3)  # a runtime started as the launcher ended has recorded by now
+                self.assertEqual(harness.read_records(self.record_file), [], "the runtime was started")
+                if how == "altf4":
+                    self.assertTrue(result["close_was_foreground"], "the splash was not in front for Alt+F4")
 
 
 class SplashStateTests(RuntimeCase):
@@ -203,8 +173,7 @@ class SplashStateTests(RuntimeCase):
         app = self.app_folder("Minimised App")
         result, records = self.launch(app, minimize_at_ms=300, inspect_at_ms=700)
         self.assertTrue(result.inspection["minimized"], result.summary())
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
+        self.assert_single_start(records, result)
         self.assertGreater(result.splash["gone_ms"], 0)
         self.assert_no_boxes(result)
 
@@ -275,8 +244,6 @@ class StartFailureTests(harness.LauncherTestCase):
 
 
 class PlantedProgramTests(RuntimeCase):
-    runtime_parts = ("Program Files", "Java Test", "jre")
-
     def test_programs_at_unquoted_prefixes_of_the_runtime_path_never_run(self):
         # Only this test shows a missing quote: when Wine resolves an unquoted
         # program path itself, it quotes it in the command line the child
@@ -311,7 +278,6 @@ class SplashInspectionTests(RuntimeCase):
         client = inspection["client_rect"]
         self.assertAlmostEqual(client["width"], width, delta=tolerance)
         self.assertAlmostEqual(client["height"], height, delta=tolerance)
-        self.assertEqual([s["rgb"] for s in inspection["bottom_row"]], [BACKGROUND] * 5, inspection["bottom_row"])
         for x in range(0, client["width"], 7):
             self.assertEqual(client_pixel(inspection, image, x, client["height"] - 1), BACKGROUND, f"x={x}")
         picture_height = mul_div(7740, inspection["dpi"], 1440)

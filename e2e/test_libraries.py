@@ -9,7 +9,7 @@ import ntpath
 import unittest
 
 import harness
-from harness import BACKGROUND
+from harness import BACKGROUND, client_pixel
 
 # Names of system libraries that a window with a picture could load, each
 # built as a marker DLL (e2e/tools/markers) of the launcher's bitness. Never
@@ -64,12 +64,14 @@ class PlantedDllTests(LibraryCase):
         self.assertEqual(self.loaded_markers(marker_file), sorted(f"{name}.dll" for name in MARKERS))
         marker_file.unlink()
 
+        screenshot = self.scratch / "planted.bgr"
         result, records = self.launch(app, cwd=self.prefix.windows_path(cwd), env=env, dll_overrides=OVERRIDES,
-                                      inspect_at_ms=500)
+                                      inspect_at_ms=500, screenshot=screenshot)
         self.assertEqual(self.loaded_markers(marker_file), [])
         # The launcher went on: the picture drawn with the system's
         # libraries, no box, and the application started.
-        self.assertNotEqual(result.inspection["picture_corner"]["rgb"], BACKGROUND, result.summary())
+        image = self.screenshot(screenshot, result.inspection)
+        self.assertNotEqual(client_pixel(result.inspection, image, 2, 2), BACKGROUND, result.summary())
         self.assert_no_boxes(result)
         self.assert_single_start(records, result)
 

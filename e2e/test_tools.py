@@ -19,9 +19,9 @@ class StandInRuntimeTests(harness.SessionTestCase):
         self.program = harness.plant_standin(self.session, self.session.prefix.drive_c / "Tool Test" /
                                              f"{self._testMethodName}.exe")
 
-    def start(self, *args, **env):
+    def start(self, *args):
         prefix = self.session.prefix
-        env = {"TAVRELO_JAVA_RECORD": prefix.windows_path(self.record), **env}
+        env = {"TAVRELO_JAVA_RECORD": prefix.windows_path(self.record)}
         prefix.run([prefix.windows_path(self.program), *args], env=prefix.env(env))
         return harness.read_records(self.record)
 
@@ -39,14 +39,7 @@ class StandInRuntimeTests(harness.SessionTestCase):
         self.start("first")
         records = self.start("second")
         self.assertEqual([r["command_line"].split()[-1] for r in records], ["first", "second"])
-        self.assertNotEqual(records[0]["pid"], records[1]["pid"])
         self.assertLess(records[0]["start_time"], records[1]["start_time"])
-
-    def test_lingers_when_asked(self):
-        first = self.start(TAVRELO_JAVA_SLEEP_MS="1500")[0]
-        second = self.start()[1]
-        # The second start only comes after the first has slept.
-        self.assertGreaterEqual((second["start_time"] - first["start_time"]) / harness.FILETIME_PER_SECOND, 1.5)
 
 
 class DriverTests(harness.SessionTestCase):

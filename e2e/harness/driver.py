@@ -40,12 +40,6 @@ class DriverResult:
     def inspection(self):
         return self.data.get("inspection")
 
-    def action(self, name):
-        for action in self.data.get("actions", []):
-            if action["name"] == name:
-                return action
-        raise KeyError(name)
-
     def exit_seconds_after(self, filetime):
         """Seconds from a FILETIME stamp (e.g. a child's start) to the
         launcher's exit, as the system recorded it."""

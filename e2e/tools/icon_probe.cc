@@ -45,24 +45,16 @@ std::string DescribeIcon(HICON icon) {
   return out.Finish();
 }
 
-HICON WindowIcon(HWND window, WPARAM kind) {
-  return reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, kind, 0));
-}
-
-HICON ClassIcon(HWND window, int index) {
-  return reinterpret_cast<HICON>(GetClassLongPtrW(window, index));
-}
+HICON ClassIcon(HWND window, int index) { return reinterpret_cast<HICON>(GetClassLongPtrW(window, index)); }
 
 void Report(HWND window, DWORD driver_pid) {
-  e2e::JsonObject report;
-  report.Raw("class_big", DescribeIcon(ClassIcon(window, GCLP_HICON)))
-      .Raw("class_small", DescribeIcon(ClassIcon(window, GCLP_HICONSM)))
-      .Raw("wm_geticon_big", DescribeIcon(WindowIcon(window, ICON_BIG)))
-      .Raw("wm_geticon_small", DescribeIcon(WindowIcon(window, ICON_SMALL)))
-      .Raw("wm_geticon_small2", DescribeIcon(WindowIcon(window, ICON_SMALL2)));
-  const std::string text = report.Finish();
+  const std::string text = e2e::JsonObject()
+                               .Raw("class_big", DescribeIcon(ClassIcon(window, GCLP_HICON)))
+                               .Raw("class_small", DescribeIcon(ClassIcon(window, GCLP_HICONSM)))
+                               .Finish();
 
-  e2e::UniqueKernelHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, e2e::IconProbeMappingName(driver_pid).c_str()));
+  e2e::UniqueKernelHandle mapping(
+      OpenFileMappingW(FILE_MAP_WRITE, FALSE, e2e::IconProbeMappingName(driver_pid).c_str()));
   e2e::UniqueKernelHandle done(OpenEventW(EVENT_MODIFY_STATE, FALSE, e2e::IconProbeEventName(driver_pid).c_str()));
   if (!mapping || !done) return;
   void* view = MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(e2e::IconProbeBlock));

@@ -1,8 +1,8 @@
 // A DLL that only tells that it was loaded: on process attach it appends one
-// JSON line (its own path, the program that loaded it, that program's pid) to
-// the file named by TAVRELO_MARKER_FILE. Built under the names of system
-// libraries and planted in an application folder, it shows whether a program
-// picks up libraries from its own folder instead of the system's.
+// JSON line with its own path to the file named by TAVRELO_MARKER_FILE.
+// Built under the names of system libraries and planted in an application
+// folder, it shows whether a program picks up libraries from its own folder
+// instead of the system's.
 #include <windows.h>
 
 #include <string>
@@ -12,14 +12,11 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   DisableThreadLibraryCalls(instance);
-  std::wstring marker_file;
-  if (!e2e::EnvironmentValue(L"TAVRELO_MARKER_FILE", marker_file) || marker_file.empty()) return TRUE;
-  e2e::JsonObject line;
-  line.Text("module", e2e::ModuleFileName(instance))
-      .Text("process", e2e::ModuleFileName(nullptr))
-      .Unsigned("pid", GetCurrentProcessId())
-      .Unsigned("time", e2e::PreciseNow());
-  e2e::AppendToFile(marker_file, line.Finish() + "\n");
+  const std::wstring marker_file = e2e::EnvironmentValue(L"TAVRELO_MARKER_FILE");
+  if (!marker_file.empty()) {
+    e2e::WriteToFile(marker_file, e2e::JsonObject().Text("module", e2e::ModuleFileName(instance)).Finish() + "\n",
+                     true);
+  }
   // Loading still succeeds: a program that wrongly picks this library up
   // then fails to find the functions it wants, as with any foreign DLL.
   return TRUE;
