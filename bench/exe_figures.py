@@ -1,5 +1,4 @@
-"""An executable's size, picture size and imports, from checks/pe_check.py,
-and its bitness, from its PE header as pefile reads it."""
+"""An executable's bitness, from its PE header, named as checks/pe_check.py names it."""
 
 import sys
 from pathlib import Path
@@ -8,13 +7,6 @@ import pefile
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "checks"))
 import pe_check  # noqa: E402
-
-
-def exe_figures(exe, arch):
-    """Figures of EXE (a Unix path) built for ARCH (i686 or x86_64). They
-    hold even when one of pe_check's checks fails."""
-    report, _ = pe_check.check(str(exe), arch)
-    return {"size": report["size"], "picture": report["splash_bytes"], "imports": report["imports"]}
 
 
 def pe_bitness(path):

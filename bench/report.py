@@ -1,36 +1,21 @@
-"""Medians with their range, the start-up targets judged on them, and the
-bench's Markdown tables."""
+"""The start-up targets, judged on medians of the runs' figures, and the
+bench's Markdown tables. A program's figures are lists over its runs, by
+name (visible_ms, tick_ms, total_ms, cpu_ms, peak_ws)."""
 
 import random
 import statistics
-from dataclasses import dataclass
+from collections import namedtuple
 
-DRIVER_POLL_MS = 15                 # kPollMilliseconds in e2e/tools/driver.cc
-POLL_ERROR_MS = DRIVER_POLL_MS + 1  # one poll period plus the scan itself
+POLL_ERROR_MS = 15 + 1  # one poll period (kPollMilliseconds in e2e/tools/driver.cc) plus the scan itself
 
 RATIO_LIMITS = (("visible_ms", "Start to visible window", 1.05),
                 ("cpu_ms", "CPU time", 1.1),
                 ("peak_ws", "Peak working set", 1.05))
 TICK_MS = (2000, 2100)
 TOTAL_MS = (12000, 12300)
-SIZE_LIMIT = 320 * 1024             # bytes apart from the picture
+SIZE_LIMIT = 320 * 1024  # bytes apart from the picture
 
-
-@dataclass
-class Spread:
-    median: float
-    low: float
-    high: float
-
-    @classmethod
-    def of(cls, values):
-        values = list(values)
-        return cls(statistics.median(values), min(values), max(values))
-
-
-def spreads(runs):
-    """Spread per figure over RUNS (dicts of figures)."""
-    return {key: Spread.of(run[key] for run in runs) for key in runs[0]}
+Target = namedtuple("Target", "name met measured")
 
 
 def ratio_interval(mine, theirs, rounds=4000, seed=1):
@@ -38,26 +23,19 @@ def ratio_interval(mine, theirs, rounds=4000, seed=1):
     of runs resampled with replacement; the same seed gives the same
     interval for the same runs."""
     rng = random.Random(seed)
-    ratios = sorted(statistics.median(rng.choices(mine, k=len(mine)))
-                    / statistics.median(rng.choices(theirs, k=len(theirs))) for _ in range(rounds))
-    return ratios[int(rounds * 0.025)], ratios[int(rounds * 0.975) - 1]
+    ratios = [statistics.median(rng.choices(mine, k=len(mine)))
+              / statistics.median(rng.choices(theirs, k=len(theirs))) for _ in range(rounds)]
+    cuts = statistics.quantiles(ratios, n=40)
+    return cuts[0], cuts[-1]
 
 
-@dataclass
-class Target:
-    name: str
-    met: bool
-    measured: str
-
-
-def ratio_targets(launcher_runs, baseline_runs):
-    """Judged on the ratio of the medians of the runs' figures; the bootstrap
-    interval beside it shows how far the runs allow that ratio to move."""
+def ratio_targets(launcher, baseline):
+    """Judged on the ratio of the medians; the bootstrap interval beside it
+    shows how far the runs allow that ratio to move."""
     targets = []
     for key, name, limit in RATIO_LIMITS:
-        mine, theirs = [run[key] for run in launcher_runs], [run[key] for run in baseline_runs]
-        ratio = statistics.median(mine) / statistics.median(theirs)
-        low, high = ratio_interval(mine, theirs)
+        ratio = statistics.median(launcher[key]) / statistics.median(baseline[key])
+        low, high = ratio_interval(launcher[key], baseline[key])
         noisy = " (interval spans the limit)" if low <= limit < high else ""
         targets.append(Target(f"{name} ≤ {limit} × baseline", ratio <= limit,
                               f"{ratio:.3f} × (95 % interval {low:.2f}–{high:.2f}){noisy}"))
@@ -65,28 +43,32 @@ def ratio_targets(launcher_runs, baseline_runs):
 
 
 def tick_target(polled, traced):
-    """POLLED: Spread of window visible → gone; TRACED: SetTimer → WM_TIMER
-    of each traced run (ms). Met when every traced value is in range and the
-    polled median agrees within its error."""
+    """POLLED: window visible → gone of each timed run; TRACED: SetTimer →
+    WM_TIMER of the traced run (ms). Met when the traced value is in range
+    and the polled median agrees within its error."""
     low, high = TICK_MS
-    exact_ok = bool(traced) and all(low <= value <= high for value in traced)
-    polled_ok = low - POLL_ERROR_MS <= polled.median <= high + POLL_ERROR_MS
-    traced_text = ", ".join(f"{value} ms" for value in traced) or "none"
-    return Target(f"First tick {low}–{high} ms", exact_ok and polled_ok,
-                  f"traced {traced_text}; polled median {polled.median:.0f} ms ±{POLL_ERROR_MS}")
+    median = statistics.median(polled)
+    met = low <= traced <= high and low - POLL_ERROR_MS <= median <= high + POLL_ERROR_MS
+    return Target(f"First tick {low}–{high} ms", met,
+                  f"traced {traced} ms; polled median {median:.0f} ms ±{POLL_ERROR_MS}")
 
 
 def total_target(total):
     """Judged on every run: creation and exit times are exact."""
     low, high = TOTAL_MS
-    return Target(f"Total run {low / 1000:.1f}–{high / 1000:.1f} s", total.low >= low and total.high <= high,
-                  f"all runs {total.low / 1000:.3f}–{total.high / 1000:.3f} s")
+    return Target(f"Total run {low / 1000:.1f}–{high / 1000:.1f} s", low <= min(total) and max(total) <= high,
+                  f"all runs {min(total) / 1000:.3f}–{max(total) / 1000:.3f} s")
 
 
 def size_target(exe):
-    without = exe["size"] - exe["picture"]
+    """EXE: pe_check.py's report on the release executable."""
+    without = exe["size"] - exe["splash_bytes"]
     return Target(f"Release exe ≤ {SIZE_LIMIT // 1024} KB apart from the picture", without <= SIZE_LIMIT,
-                  f"{without} bytes ({without / 1024:.1f} KiB)")
+                  size_text(without))
+
+
+def size_text(size):
+    return f"{size} bytes ({size / 1024:.1f} KiB)"
 
 
 # Per figure: its row's label, and its unit as (divisor, name, decimals).
@@ -96,46 +78,37 @@ ROWS = (("visible_ms", "Process start → window visible", MS),
         ("total_ms", "Total run: process start → exit", S),
         ("cpu_ms", "CPU time, whole run", MS),
         ("peak_ws", "Peak working set", MIB))
+TRACED_ROWS = (("tick_ms", "First tick: SetTimer → WM_TIMER (traced run)"),
+               ("dlls", "DLLs loaded before ShowWindow (traced run)"))
 
 
-def cell(spread, unit):
+def cell(values, unit):
     divisor, name, decimals = unit
-    median, low, high = (value / divisor for value in (spread.median, spread.low, spread.high))
+    median, low, high = (value / divisor for value in (statistics.median(values), min(values), max(values)))
     return f"{median:.{decimals}f} {name} ({low:.{decimals}f}–{high:.{decimals}f})"
 
 
-def span(values):
-    return f"{min(values):.0f}" if min(values) == max(values) else f"{min(values):.0f}–{max(values):.0f}"
-
-
-def figures_table(launcher, baseline, runs, launcher_traces, baseline_traces):
-    """LAUNCHER and BASELINE: Spread per figure over RUNS runs each; the
-    traced runs give the exact tick and the DLLs loaded before the window
-    was shown (ntdll.dll, which Wine maps before its loader logs anything,
-    counted in)."""
-    lines = [f"| Median (min–max) of {runs} runs each | Launcher | Baseline | Launcher / baseline |",
-             "|---|---|---|---|"]
+def figures_table(launcher, baseline, launcher_trace, baseline_trace):
+    """The timed runs' figures, median (min–max), and the traced runs' exact
+    tick and DLLs loaded before the window was shown."""
+    lines = [f"| Median (min–max) of {len(launcher['visible_ms'])} runs each | Launcher | Baseline | "
+             "Launcher / baseline |", "|---|---|---|---|"]
     for key, label, unit in ROWS:
-        ratio = launcher[key].median / baseline[key].median if baseline[key].median else float("nan")
+        ratio = statistics.median(launcher[key]) / statistics.median(baseline[key])
         lines.append(f"| {label} | {cell(launcher[key], unit)} | {cell(baseline[key], unit)} | {ratio:.2f} |")
-    count = len(launcher_traces)
-    for label, figure in ((f"First tick: SetTimer → WM_TIMER (traced, {count} run(s))", lambda t: t.tick_ms),
-                          (f"DLLs loaded before ShowWindow (traced, {count} run(s))",
-                           lambda t: len(t.dlls_before_show) + 1)):
-        mine = [figure(trace) for trace in launcher_traces]
-        theirs = [figure(trace) for trace in baseline_traces]
-        lines.append(f"| {label} | {span(mine)} | {span(theirs)} | "
-                     f"{statistics.median(mine) / statistics.median(theirs):.2f} |")
+    for key, label in TRACED_ROWS:
+        mine, theirs = launcher_trace[key], baseline_trace[key]
+        lines.append(f"| {label} | {mine} | {theirs} | {mine / theirs:.2f} |")
     return "\n".join(lines)
 
 
 def exe_table(exe):
-    without = exe["size"] - exe["picture"]
+    """EXE: pe_check.py's report on the release executable."""
     return "\n".join([
         "| Release executable | Value |", "|---|---|",
-        f"| Size | {exe['size']} bytes ({exe['size'] / 1024:.1f} KiB) |",
-        f"| Picture (pe_check.py `splash_bytes`) | {exe['picture']} bytes ({exe['picture'] / 1024:.1f} KiB) |",
-        f"| Size apart from the picture | {without} bytes ({without / 1024:.1f} KiB) |",
+        f"| Size | {size_text(exe['size'])} |",
+        f"| Picture (pe_check.py `splash_bytes`) | {size_text(exe['splash_bytes'])} |",
+        f"| Size apart from the picture | {size_text(exe['size'] - exe['splash_bytes'])} |",
         f"| Imported DLLs | {', '.join(exe['imports'])} |"])
 
 
