@@ -13,8 +13,9 @@ import sys
 import time
 
 from . import report
-from .exe_figures import pe_bitness, pe_check
 from .runner import BUILD_FOLDERS, ROOT, harness, measure
+
+import pe_check  # noqa: E402  (checks/, put on the path by runner)
 
 RELEASE_EXE = ROOT / "build" / "win32" / "bin" / "tavrelo.exe"
 WORK = ROOT / "build" / "bench"  # Wine template, prefixes, traces and tables.md
@@ -38,7 +39,7 @@ def release_section():
     """The shipped i686 exe's own figures, read from the file; they hold
     even when one of pe_check's checks fails."""
     exe, _ = pe_check.check(str(RELEASE_EXE), "i686")
-    return "\n".join(["## Release executable", "", f"- {RELEASE_EXE} ({pe_bitness(RELEASE_EXE)})", "",
+    return "\n".join(["## Release executable", "", f"- {RELEASE_EXE} ({pe_check.bitness(RELEASE_EXE)})", "",
                       report.exe_table(exe), "", report.targets_table([report.size_target(exe)]), ""])
 
 
@@ -50,7 +51,7 @@ def run_section(bitness, runs):
                 report.tick_target(launcher["tick_ms"], traces["launcher"]["tick_ms"]),
                 report.total_target(launcher["total_ms"])]
     return "\n".join([f"## {bitness} runs", "",
-                      *(f"- {role}: {path} ({pe_bitness(path)})" for role, path in ran.items()), "",
+                      *(f"- {role}: {path} ({pe_check.bitness(path)})" for role, path in ran.items()), "",
                       report.figures_table(launcher, baseline, traces["launcher"], traces["baseline"]), "",
                       report.targets_table(verdicts), ""])
 

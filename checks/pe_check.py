@@ -22,6 +22,15 @@ RT = pefile.RESOURCE_TYPE
 IDB_SPLASH = 101
 
 
+def bitness(path):
+    """i686 or x86_64, from the machine field of a PE file's header."""
+    try:
+        machine = pefile.PE(str(path), fast_load=True).FILE_HEADER.Machine
+    except pefile.PEFormatError as error:
+        raise ValueError(f"{path} is not a PE file: {error}") from error
+    return {value: arch for arch, value in MACHINES.items()}.get(machine, f"machine 0x{machine:x}")
+
+
 def resources(pe):
     """{type: {id: bytes}}, the first language of each entry."""
     found, directory = {}, getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
