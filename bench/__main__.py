@@ -27,11 +27,12 @@ def parse_args(argv):
     parser.add_argument("--bitness", action="append", choices=sorted(BUILD_FOLDERS),
                         help="bitness to measure, repeatable (default i686, the shipped exe; x86_64 where "
                              "32-bit code cannot run)")
-    parser.add_argument("--runs", type=int, default=7, help="timed runs of each program (default 7)")
+    parser.add_argument("--runs", type=int, default=7, help="timed runs of each program (at least 5; default 7)")
     parser.add_argument("--no-build", action="store_true", help="use the builds that are there")
     args = parser.parse_args(argv)
-    if args.runs < 1:
-        parser.error("--runs must be at least 1")
+    # Fewer runs give a median and a bootstrap interval that mean little.
+    if args.runs < 5:
+        parser.error("--runs must be at least 5")
     return args
 
 
