@@ -60,7 +60,8 @@ class PlantedDllTests(LibraryCase):
         # gets the planted one, so every marker and override works.
         harness.plant_standin(self.session, app.unix / "control.exe")
         self.prefix.run([app.win + "\\control.exe"],
-                        env=self.prefix.env({**env, "TAVRELO_JAVA_LOAD_LIBRARY": ";".join(MARKERS)}, OVERRIDES))
+                        env=self.prefix.env({**env, "TAVRELO_JAVA_LOAD_LIBRARY": ";".join(MARKERS)}, OVERRIDES),
+                        bitness=self.session.bitness)
         self.assertEqual(self.loaded_markers(marker_file), sorted(f"{name}.dll" for name in MARKERS))
         marker_file.unlink()
 

@@ -22,7 +22,7 @@ class StandInRuntimeTests(harness.SessionTestCase):
     def start(self, *args):
         prefix = self.session.prefix
         env = {"TAVRELO_JAVA_RECORD": prefix.windows_path(self.record)}
-        prefix.run([prefix.windows_path(self.program), *args], env=prefix.env(env))
+        prefix.run([prefix.windows_path(self.program), *args], env=prefix.env(env), bitness=self.session.bitness)
         return harness.read_records(self.record)
 
     def test_records_are_valid_json_whatever_the_command_line_holds(self):
@@ -73,7 +73,7 @@ class DriverTests(harness.SessionTestCase):
     def test_bad_options_are_refused(self):
         prefix = self.session.prefix
         completed = prefix.run([self.session.config.driver, "--exe", "x.exe", "--out", "y.json",
-                                "--close-how", "sideways"], check=False)
+                                "--close-how", "sideways"], check=False, bitness=self.session.bitness)
         self.assertEqual(completed.returncode, 64)
         self.assertIn(b"--close-how", completed.stderr)
 

@@ -14,9 +14,12 @@ from PIL import Image
 from . import config as config_module
 from . import wine
 from .images import compare, hex_colour, read_rgb, resembles
-from .launch import expected_command, expected_picture, mul_div
+from .launch import BACKGROUND, expected_command, expected_picture, mul_div
 from .session import Session
 from .wine import Prefix, reg_string
+
+
+WINDOW_COLOUR = tuple(bytes.fromhex(BACKGROUND))
 
 
 class PathTests(unittest.TestCase):
@@ -61,7 +64,6 @@ class ScreenshotToleranceTests(unittest.TestCase):
     one-step rounding differences of another GDI and nothing else: a picture
     moved by one pixel, a background one step off or a missing picture fail."""
 
-    BACKGROUND = (192, 192, 255)
     PICTURE_BOX = (10, 30, 485, 535)  # inside the client area of the reference
 
     @classmethod
@@ -83,10 +85,10 @@ class ScreenshotToleranceTests(unittest.TestCase):
         shifted = self.reference.copy()
         shifted.paste(self.reference.crop(self.PICTURE_BOX), (self.PICTURE_BOX[0] + 1, self.PICTURE_BOX[1]))
         recoloured = self.reference.copy()
-        recoloured.putdata([(r, g, b - 1) if (r, g, b) == self.BACKGROUND else (r, g, b)
+        recoloured.putdata([(r, g, b - 1) if (r, g, b) == WINDOW_COLOUR else (r, g, b)
                             for r, g, b in self.reference.getdata()])
         missing = self.reference.copy()
-        missing.paste(self.BACKGROUND, self.PICTURE_BOX)
+        missing.paste(WINDOW_COLOUR, self.PICTURE_BOX)
         for name, image in (("shifted", shifted), ("recoloured", recoloured), ("missing", missing)):
             with self.subTest(name):
                 self.assertFalse(compare(image, self.reference).within(), name)
@@ -115,15 +117,17 @@ class PictureResemblanceTests(unittest.TestCase):
                 # As far from Pillow's stretch as GDI's: 256 colours, nearest pixels.
                 rendering = expected_picture(path, picture.size).quantize(256).convert("RGB")
             rendering = rendering.resize(expected.size, Image.Resampling.NEAREST)
-            self.assertTrue(resembles(rendering, expected)[0], f"{path.name}: {resembles(rendering, expected)[1]}")
+            matches, reason = resembles(rendering, expected)
+            self.assertTrue(matches, f"{path.name}: {reason}")
             faults = {"another picture": expected.transpose(Image.Transpose.ROTATE_180),
-                      "no picture": Image.new("RGB", expected.size, (0xC0, 0xC0, 0xFF))}
+                      "no picture": Image.new("RGB", expected.size, WINDOW_COLOUR)}
             for dx, dy in ((2, 0), (-2, 0), (0, 2), (0, -2)):
-                faults[f"moved by {dx}, {dy}"] = Image.new("RGB", expected.size, (0xC0, 0xC0, 0xFF))
+                faults[f"moved by {dx}, {dy}"] = Image.new("RGB", expected.size, WINDOW_COLOUR)
                 faults[f"moved by {dx}, {dy}"].paste(rendering, (dx, dy))
             for fault, image in faults.items():
                 with self.subTest(path.name, fault=fault):
-                    self.assertFalse(resembles(image, expected)[0], resembles(image, expected)[1])
+                    matches, reason = resembles(image, expected)
+                    self.assertFalse(matches, reason)
 
 
 class ConfigTests(unittest.TestCase):
@@ -191,6 +195,11 @@ class LoaderTests(unittest.TestCase):
             self.assertEqual(wine.program_command("i686", "a.exe"), ["/usr/lib/wine/wine", "a.exe"])
             self.assertEqual(wine.program_command("x86_64", "a.exe"), ["/usr/lib/wine/wine64", "a.exe"])
             self.assertEqual(Session("x", bitness="i686").command("t.exe")[0], "/usr/lib/wine/wine")
+            with mock.patch.object(wine, "run_detached", return_value=RegResult()) as run:
+                Prefix("/p", ":1").run(["t.exe"], bitness="i686")
+                Prefix("/p", ":1").run(["reg", "query", "HKCU"])
+            self.assertEqual([call.args[0][0] for call in run.call_args_list],
+                             ["/usr/lib/wine/wine", "/usr/lib/wine/wine64"])
 
 
 class Wow64Tests(unittest.TestCase):

@@ -51,11 +51,6 @@ def loader():
     return None
 
 
-def command(*args):
-    """A command line that runs a Wine tool (or an x86_64 program) under Wine."""
-    return program_command("x86_64", *args)
-
-
 def loader_32():
     """The 32-bit loader next to the 64-bit one (wine64 -> wine)."""
     path = loader()
@@ -118,7 +113,8 @@ def i686_problem(template):
 
 
 def wine_version():
-    return subprocess.run(command("--version"), capture_output=True, text=True, check=True).stdout.strip()
+    completed = subprocess.run(program_command("x86_64", "--version"), capture_output=True, text=True, check=True)
+    return completed.stdout.strip()
 
 
 def base_environment(prefix, display):
@@ -161,8 +157,10 @@ class Prefix:
             env.update(extra)
         return env
 
-    def run(self, args, timeout=120, check=True, env=None):
-        result = run_detached(command(*args), env or self.env(), timeout)
+    def run(self, args, timeout=120, check=True, env=None, bitness="x86_64"):
+        """Runs a Wine tool, or a program under test of BITNESS through the
+        loader of that bitness (see program_command)."""
+        result = run_detached(program_command(bitness, *args), env or self.env(), timeout)
         if check and result.returncode != 0:
             output = (result.stdout + result.stderr).decode(errors="replace")
             raise RuntimeError(f"wine {args} failed with {result.returncode}: {output[-2000:]}")
@@ -268,7 +266,7 @@ def create_prefix(path, display):
     prefix.run(["wineboot", "-i"], timeout=300)
     # Without a window manager, DestroyWindow waits ~2 s for one that never
     # answers unless Wine manages its windows itself.
-    prefix.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"], timeout=300)
+    prefix.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
     subprocess.run(["wineserver", "-w"], env=prefix.env(), check=True, timeout=120, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not wow64_problem() and not has_wow64(path):
