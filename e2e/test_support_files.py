@@ -16,7 +16,7 @@ from harness import expected_command, runtime_program
 
 COPY_FAILED = "Error While Copying JAR File"
 # Runtime-relative path of each support file, in the order they are checked.
-ROWS = ("lib/ext/Comm.jar", "lib/javax.comm.properties", "bin/Win32com.dll", "lib/ext/jdc.jar")
+ROWS = harness.app.SUPPORT_FILES
 
 
 setUpModule, tearDownModule = harness.module_session("support_files")
@@ -25,7 +25,7 @@ setUpModule, tearDownModule = harness.module_session("support_files")
 class SupportFileCase(harness.LauncherTestCase):
     def setUp(self):
         super().setUp()
-        self.support = self.prefix.drive_c / "orvane" / "GsmModemJar"
+        self.support = self.prefix.drive_c.joinpath(*harness.app.SUPPORT_FOLDER)
         shutil.rmtree(self.support.parent, ignore_errors=True)
         self.support.mkdir(parents=True)
         self.addCleanup(shutil.rmtree, self.support.parent, True)

@@ -10,7 +10,8 @@ JAVA_KEY = r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment"
 JAVASOFT_KEY = r"HKLM\SOFTWARE\JavaSoft"
 
 # Files the launcher copies into a runtime when they are missing, relative to
-# the runtime's home folder.
+# the runtime's home folder, in the order it checks them; their sources lie
+# in C:\SUPPORT_FOLDER under their base names.
 SUPPORT_FILES = ("lib/ext/Comm.jar", "lib/javax.comm.properties", "bin/Win32com.dll", "lib/ext/jdc.jar")
 SUPPORT_FOLDER = ("orvane", "GsmModemJar")
 
