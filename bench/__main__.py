@@ -15,7 +15,8 @@ import time
 from . import report
 from .runner import BUILD_FOLDERS, ROOT, harness, measure
 
-import pe_check  # noqa: E402  (checks/, put on the path by runner)
+sys.path.insert(0, str(ROOT / "checks"))
+import pe_check  # noqa: E402
 
 RELEASE_EXE = ROOT / "build" / "win32" / "bin" / "tavrelo.exe"
 WORK = ROOT / "build" / "bench"  # Wine template, prefixes, traces and tables.md

@@ -14,7 +14,7 @@ from .procfs import CpuSampler
 from .wine_trace import CHANNELS, parse_trace
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(ROOT / "e2e"), str(ROOT / "checks")]
+sys.path.insert(0, str(ROOT / "e2e"))
 import harness  # noqa: E402
 
 BUILD_FOLDERS = {"i686": "win32", "x86_64": "win64"}
