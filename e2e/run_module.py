@@ -7,8 +7,9 @@ TAVRELO_WIN32_DIR, the default) or x86_64 (from TAVRELO_WIN64_DIR).
 Exits with 77, which CTest reads as "skipped", when the Windows build or
 Wine is not available, unless TAVRELO_E2E_REQUIRED=1 makes that a failure.
 A missing or unusable 32-bit half of Wine always fails the i686 tests, with
-one exception that no install can mend: a kernel that refuses 32-bit
-programs. There the i686 tests are skipped, always, and say so."""
+one exception: a system that runs no 32-bit program at all, where the kernel
+refuses them and no emulator could be registered (scripts/install-deps tries).
+There the i686 tests are skipped, always, and say so."""
 
 import os
 import sys

@@ -219,7 +219,7 @@ class Wow64Tests(unittest.TestCase):
         with mock.patch.object(wine, "runs_i386_programs", return_value=runs_i386):
             return wine.wow64_problem.__wrapped__()
 
-    def test_kernel_without_32_bit_programs_says_no_package_helps(self):
+    def test_system_without_32_bit_programs_is_its_own_reason(self):
         self.assertEqual(self.problem(runs_i386=False), wine.NO_I386)
 
     def test_missing_32_bit_loader_names_the_package_and_the_fix(self):

@@ -70,13 +70,14 @@ def program_command(bitness, *args):
 
 
 def runs_i386_programs():
-    """False when the kernel refuses 32-bit programs (no IA32 emulation):
-    then no part of Wine's 32-bit half can run, whatever is installed."""
+    """False when the kernel refuses 32-bit programs and no emulator is
+    registered for them: then no part of Wine's 32-bit half can run."""
     return subprocess.run([str(KERNEL_PROBE)], stdin=subprocess.DEVNULL, timeout=30).returncode == 0
 
 
-NO_I386 = ("this system cannot run 32-bit programs (its kernel refuses i386 code), so no i686 program can "
-           "run under Wine here; installing packages cannot change that")
+NO_I386 = ("this system cannot run 32-bit programs: its kernel refuses i386 code and no emulator runs it "
+           "(scripts/install-deps registers qemu-i386 with binfmt_misc where it can, and could not here), "
+           "so no i686 program can run under Wine")
 
 
 @functools.lru_cache(maxsize=None)
