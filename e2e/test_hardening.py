@@ -83,7 +83,8 @@ class AppFolderTests(HardeningCase):
         started = time.monotonic()
         # No pipes: Wine's services inherit them and outlive the program.
         completed = subprocess.run(self.session.command("tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   timeout=60 + 2 * self.session.program_start_seconds)
         self.assertEqual(completed.returncode, EXIT_LAUNCHED)
         self.assertGreater(time.monotonic() - started, 11.5)
         records = harness.read_records(self.record_file)

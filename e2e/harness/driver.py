@@ -60,8 +60,11 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     """Runs the driver on EXE (Windows path) with working folder CWD (Windows
     path); OUT is the Unix path of the result file. Keyword options map to
     the driver's --options (close_at_ms -> --close-at-ms); Unix paths are
-    given for screenshot and kill_when_file."""
+    given for screenshot and kill_when_file. TIMEOUT_MS counts from the
+    program's start, and the cost of starting a program is added to it."""
     prefix = session.prefix
+    start_ms = round(session.program_start_seconds * 1000)
+    timeout_ms += start_ms
     args = [session.config.driver, "--exe", exe, "--cwd", cwd, "--out", prefix.windows_path(out),
             "--timeout-ms", str(timeout_ms)]
     for name, value in options.items():
@@ -72,7 +75,8 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
         args += ["--" + name.replace("_", "-"), str(value)]
     if os.path.exists(out):
         os.unlink(out)
-    completed = run_detached(session.command(*args), prefix.env(env, dll_overrides), timeout_ms / 1000 + 60)
+    completed = run_detached(session.command(*args), prefix.env(env, dll_overrides),
+                             (timeout_ms + start_ms) / 1000 + 60)
     if completed.returncode != 0 or not os.path.exists(out):
         raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
                            f"{completed.stderr.decode(errors='replace')[-2000:]}")

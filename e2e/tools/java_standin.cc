@@ -1,5 +1,5 @@
-// Stand-in for the Java runtime's java.exe. It records how it was started
-// (one JSON object per line, appended to the file named by
+// Stand-in for the Java runtime's java.exe. It records how and when it was
+// started (one JSON object per line, appended to the file named by
 // TAVRELO_JAVA_RECORD).
 // GUI subsystem: no console is created, so the show state the parent passed
 // in STARTUPINFO is exactly what the record reports.
@@ -22,6 +22,14 @@ std::wstring CurrentFolder() {
   return folder;
 }
 
+// When the parent created this process, as the system recorded it: the time
+// this program takes to start (long under an emulator) is not counted.
+std::uint64_t CreationTime() {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return e2e::PreciseNow();
+  return e2e::FileTimeValue(created);
+}
+
 std::string StartRecord(std::uint64_t start_time) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -40,7 +48,7 @@ std::string StartRecord(std::uint64_t start_time) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::uint64_t start_time = e2e::PreciseNow();
+  const std::uint64_t start_time = CreationTime();
   int exit_code = 0;
   const std::wstring record_file = e2e::EnvironmentValue(L"TAVRELO_JAVA_RECORD");
   if (!record_file.empty() && !e2e::WriteToFile(record_file, StartRecord(start_time), true)) exit_code = 1;
