@@ -107,7 +107,8 @@ class LauncherTestCase(SessionTestCase):
     def screenshot(self, path, inspection, name=None):
         """The screenshot the driver saved in PATH during INSPECTION, as an RGB
         image; kept in the artifacts folder as NAME-<bitness>.png if NAME is
-        given."""
+        given. The splash must have finished painting before it was taken."""
+        self.assertTrue(inspection["painted"], "the splash was still painting when the driver gave up waiting")
         image = read_screenshot(path, inspection)
         if name:
             image.save(self.session.artifact(f"{name}-{self.session.bitness}.png"))

@@ -30,6 +30,7 @@ constexpr DWORD kPollMilliseconds = 15;
 constexpr std::int64_t kDescribeBoxForMs = 100;  // box text is re-read this long after it appears
 constexpr std::int64_t kDismissFallbackMs = 1000;
 constexpr std::int64_t kKillGraceMs = 500;  // from the kill file's appearance to the kill
+constexpr DWORD kPaintWaitMs = 10000;       // longest wait for the splash to finish painting
 constexpr UINT kKilledExitCode = 0xE2E;
 constexpr int kUsageExitCode = 64;
 
@@ -317,7 +318,26 @@ bool CaptureRows(const RECT& area, std::string& rows) {
   return true;
 }
 
+// Waits until WINDOW has no part left to paint and its thread is not painting:
+// an inspection then sees what the program drew, however long drawing takes
+// (emulated 32-bit code stretches a picture much more slowly). The update
+// region is read before a message round trip to the window's thread, so a
+// paint already under way when it was read empty has ended when the round
+// trip returns. False when that did not happen within kPaintWaitMs.
+bool WaitUntilPainted(HWND window) {
+  const ULONGLONG deadline = GetTickCount64() + kPaintWaitMs;
+  while (GetTickCount64() < deadline) {
+    const bool nothing_to_paint = !GetUpdateRect(window, nullptr, FALSE);
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kPaintWaitMs, &ignored)) return false;
+    if (nothing_to_paint) return true;
+    Sleep(kPollMilliseconds);
+  }
+  return false;
+}
+
 std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
+  const bool painted = WaitUntilPainted(window);
   RECT window_rect = {};
   RECT client = {};
   GetWindowRect(window, &window_rect);
@@ -328,7 +348,8 @@ std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
   const bool iconic = IsIconic(window) != FALSE;
 
   e2e::JsonObject out;
-  out.Text("title", StoredWindowText(window))
+  out.Bool("painted", painted)
+      .Text("title", StoredWindowText(window))
       .Unsigned("style", static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)))
       .Unsigned("exstyle", static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)))
       .Bool("minimized", iconic)
