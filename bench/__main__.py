@@ -69,6 +69,15 @@ def choose_bitnesses(asked):
     return ["x86_64"], f"- i686 not measured: the i686 exe cannot run on this machine, {why}; measured x86_64"
 
 
+def emulation_note(bitnesses):
+    """A line saying that the i686 programs ran emulated, where they did."""
+    emulator = harness.wine.i386_emulator()
+    if "i686" not in bitnesses or not emulator:
+        return []
+    return [f"- i686 ran emulated: this kernel refuses 32-bit programs, and {emulator} runs them; its times "
+            "and CPU include the emulator's, for the launcher and the baseline alike"]
+
+
 def main(argv):
     args = parse_args(argv)
     bitnesses, left_out = choose_bitnesses(args.bitness)
@@ -86,7 +95,7 @@ def main(argv):
               f"commit {commit.strip()}, {os.cpu_count()} cores, load average {load:.1f} before the runs and "
               f"{os.getloadavg()[0]:.1f} after",
               f"- `{' '.join(['bench/run', *argv])}`: {time.monotonic() - started:.0f} s of runs after the build",
-              *([left_out] if left_out else []), ""]
+              *([left_out] if left_out else []), *emulation_note(bitnesses), ""]
     text = "\n".join(header + sections)
     print(text)
     (WORK / "tables.md").write_text(text)

@@ -79,8 +79,10 @@ class Session:
                       "setup_seconds": round(self.setup_seconds or 0, 2),
                       "program_start_seconds": round(self.program_start_seconds, 2),
                       "tests": {k: round(v, 2) for k, v in sorted(self.timings.items())}}
+            emulator = wine.i386_emulator() if self.bitness == "i686" else None
             print(f"\n[{self.name}] total {total:.1f} s (setup {report['setup_seconds']} s, one program start "
-                  f"{report['program_start_seconds']} s)", file=sys.stderr)
+                  f"{report['program_start_seconds']} s{', emulated by ' + emulator if emulator else ''})",
+                  file=sys.stderr)
             for test, seconds in sorted(self.timings.items(), key=lambda item: -item[1]):
                 print(f"  {seconds:6.2f} s  {test}", file=sys.stderr)
             try:

@@ -75,6 +75,17 @@ def runs_i386_programs():
     return subprocess.run([str(KERNEL_PROBE)], stdin=subprocess.DEVNULL, timeout=30).returncode == 0
 
 
+def i386_emulator():
+    """The emulator that runs 32-bit programs here (scripts/emulate-i386
+    registers it where the kernel refuses them), or None."""
+    try:
+        entry = Path("/proc/sys/fs/binfmt_misc/qemu-i386").read_text().splitlines()
+    except OSError:
+        return None
+    interpreter = [line.split(None, 1)[1] for line in entry if line.startswith("interpreter ")]
+    return interpreter[0] if entry[:1] == ["enabled"] and interpreter else None
+
+
 NO_I386 = ("this system cannot run 32-bit programs: its kernel refuses i386 code and no emulator runs it "
            "(scripts/install-deps registers qemu-i386 with binfmt_misc where it can, and could not here), "
            "so no i686 program can run under Wine")
