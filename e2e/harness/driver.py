@@ -7,6 +7,13 @@ import os
 from .wine import run_detached
 
 FILETIME_PER_SECOND = 10_000_000
+UNIX_EPOCH_FILETIME = 116_444_736_000_000_000  # 1970-01-01 in 100 ns since 1601-01-01
+
+
+def unix_time(filetime):
+    """A FILETIME stamp (Windows' system time) as seconds since 1970, the
+    clock of time.time()."""
+    return (filetime - UNIX_EPOCH_FILETIME) / FILETIME_PER_SECOND
 
 
 class DriverResult:
