@@ -30,18 +30,35 @@ function(tavrelo_strict_warnings target)
   endif()
 endfunction()
 
+# The product's Win32 code is for Windows XP SP3 and later: with _WIN32_WINNT
+# and WINVER at 0x0501 the headers leave out what came later, so a call to it
+# fails to compile. (Not everything: mingw-w64 declares a few newer functions,
+# SetDefaultDllDirectories among them, whatever the version; checks/pe_check.py
+# catches their imports.) What the launcher wants from later systems it looks
+# up at run time, with a fallback (launcher/function_address_win.h).
+function(tavrelo_windows_code target)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                               _WIN32_WINNT=0x0501 WINVER=0x0501)
+endfunction()
+
 # Settings for a shipped Windows executable: wide entry point, GUI subsystem,
 # C++ runtime linked in, ASLR and DEP on, symbols stripped, and no link time
-# stamp, so that the same sources always give the same bytes.
+# stamp, so that the same sources always give the same bytes. The header asks
+# for the oldest Windows of its machine type that the launcher supports: 5.1
+# (XP) for i686, and 5.2 for x86_64, as no 64-bit Windows is older than XP x64.
 function(tavrelo_windows_executable target)
-  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-                                               _WIN32_WINNT=0x0601)
+  tavrelo_windows_code(${target})
   target_link_options(${target} PRIVATE
     -municode -mwindows -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
     -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(version_minor 2)
     target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
   else()
+    set(version_minor 1)
     target_link_options(${target} PRIVATE -Wl,--large-address-aware)
   endif()
+  target_link_options(${target} PRIVATE
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,${version_minor}
+    -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,${version_minor})
 endfunction()

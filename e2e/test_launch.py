@@ -7,6 +7,7 @@ java.exe that records how it was started. Run by hand:
     TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_launch -v
 """
 
+import json
 import shutil
 import struct
 import time
@@ -24,6 +25,7 @@ WS_EX_APPWINDOW = 0x00040000
 SW_SHOWMINNOACTIVE = 7
 
 START_FAILED = "The Java application could not be started."
+ERROR_MOD_NOT_FOUND = 126
 # Screenshots of the splash as it must look, which the README shows too.
 REFERENCE_SCREENSHOTS = Path(__file__).resolve().parent.parent / "docs"
 # Other splash pictures, each built into tavrelo-<name>.exe among the tools.
@@ -370,6 +372,86 @@ class DamagedPictureTests(RuntimeCase):
 
     def test_delta_jump_that_would_leave_pixels_undrawn(self):
         self.check_damaged(40 + 256 * 4, b"\x00\x02\x05\x00")  # the first code, after the palette
+
+
+class WindowsXpTests(RuntimeCase):
+    """The launcher where Wine plays Windows XP (XP x64 for the x86_64
+    build): it starts, and launches exactly as on later systems. Without
+    SetDefaultDllDirectories, as on XP, the working folder still leaves the
+    DLL search."""
+
+    # Wine's name for the system, and the version number its programs see.
+    SYSTEMS = {"i686": ("winxp", "5.1"), "x86_64": ("winxp64", "5.2")}
+    WINE_KEY = r"HKCU\Software\Wine"
+
+    def setUp(self):
+        super().setUp()
+        name, number = self.SYSTEMS[self.session.bitness]
+        self.play_windows_version(name)
+        self.assertIn(f" {number}.", self.version_seen(), f"Wine does not play {name}")
+
+    def play_windows_version(self, name):
+        """Sets the prefix's Windows version to NAME until the test ends."""
+        query = self.prefix.reg("query", self.WINE_KEY, "/v", "Version", check=False)
+        before = query.stdout.decode(errors="replace").split() if query.returncode == 0 else []
+        if "REG_SZ" in before:
+            self.addCleanup(self.prefix.reg, "add", self.WINE_KEY, "/v", "Version", "/d",
+                            before[before.index("REG_SZ") + 1], "/f")
+        else:
+            self.addCleanup(self.prefix.reg, "delete", self.WINE_KEY, "/v", "Version", "/f")
+        self.prefix.reg("add", self.WINE_KEY, "/v", "Version", "/d", name, "/f")
+
+    def version_seen(self):
+        """What `ver` prints in the prefix, from a program of the launcher's
+        bitness. A 32-bit program has been seen to fail to start once, without
+        a word, and then start: it is tried a second time."""
+        for _ in range(2):
+            completed = self.prefix.run(["cmd", "/c", "ver"], check=False, bitness=self.session.bitness)
+            if completed.returncode == 0:
+                return completed.stdout.decode(errors="replace")
+        return f"cmd /c ver failed with {completed.returncode}"
+
+    def test_launches_hidden_with_the_exact_command_line_and_exits_0(self):
+        app = self.app_folder("Xp Test", "App Folder With Spaces")
+        result, records = self.launch(app, kill_on_record=False, timeout_ms=30000)
+        record = self.assert_single_start(records, result)
+        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
+        self.assertEqual(record["exe_path"].lower(), self.jre.java.lower())
+        self.assertEqual(record["current_directory"], app.win)
+        self.assert_started_hidden(record)
+        self.assert_no_boxes(result)
+        self.assertTrue(result.splash["seen"], result.summary())
+        self.assertFalse(result.killed, result.summary())
+        self.assertEqual(result.exit_code, 0, result.summary())
+
+    def test_working_folder_leaves_the_dll_search_without_set_default_dll_directories(self):
+        """dll-search-probe.exe restricts the search as the launcher does,
+        with the lookup of SetDefaultDllDirectories made to fail (fallback)
+        or not (full), then loads a DLL planted in its working folder by its
+        bare name, which no system DLL has."""
+        probe_folder = self.session.c_folder("Xp Dll Probe")
+        probe = probe_folder / "dll-search-probe.exe"
+        shutil.copy2(self.session.config.tools / "dll-search-probe.exe", probe)
+        work = self.session.c_folder("Xp Dll Work")
+        planted = "tavrelo-planted.dll"
+        shutil.copy2(self.session.config.markers / "winmm.dll", work / planted)
+
+        def probe_with(mode):
+            completed = self.prefix.run([self.prefix.windows_path(probe), self.prefix.windows_path(work), planted,
+                                         mode], bitness=self.session.bitness)
+            return json.loads(completed.stdout.decode().strip().splitlines()[-1])
+
+        # Control: without a restriction the planted DLL is found and loaded.
+        loaded = probe_with("none")["loaded"]
+        self.assertEqual(loaded.lower(), (self.prefix.windows_path(work) + "\\" + planted).lower())
+        fallback = probe_with("fallback")
+        self.assertEqual(fallback["loaded"], "", fallback)
+        self.assertEqual(fallback["error"], ERROR_MOD_NOT_FOUND, fallback)
+        # The same probe with the lookup left alone: Wine has the function.
+        full = probe_with("full")
+        self.assertTrue(full["set_default_dll_directories"], full)
+        self.assertEqual(full["loaded"], "", full)
+
 
 if __name__ == "__main__":
     unittest.main()
