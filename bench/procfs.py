@@ -29,10 +29,14 @@ class CpuSampler(threading.Thread):
     after stop(). The figure is the largest sum seen: a thread that ended
     takes its share out of later sums."""
 
-    def __init__(self, prefix_path, name):
+    def __init__(self, prefix_path, name, emulator=None):
         super().__init__(daemon=True)
         self.prefix_env = b"WINEPREFIX=" + os.fsencode(str(prefix_path))
         self.program = name.lower()
+        # A program that runs emulated (32-bit code where the kernel refuses
+        # it) is the EMULATOR's process, whose own arguments Wine cannot
+        # rename: the emulator, Wine's loader, then the Windows program.
+        self.emulator = os.fsencode(emulator) if emulator else None
         self.known = set(os.listdir("/proc"))
         self.pid = None
         self.cpu_ns = 0
@@ -43,18 +47,23 @@ class CpuSampler(threading.Thread):
         for entry in set(os.listdir("/proc")) - self.known:
             try:
                 environment = Path(f"/proc/{entry}/environ").read_bytes()
-                argv0 = Path(f"/proc/{entry}/cmdline").read_bytes().split(b"\0", 1)[0]
+                argv = Path(f"/proc/{entry}/cmdline").read_bytes().split(b"\0")
             except OSError:
                 continue  # gone, or caught in its exec: looked at again
             if not environment:
                 continue  # in its exec, the new environment not there yet
             if self.prefix_env not in environment.split(b"\0"):
                 self.known.add(entry)
-            elif ntpath.basename(os.fsdecode(argv0)).lower() == self.program:
+            elif ntpath.basename(os.fsdecode(self.program_argument(argv))).lower() == self.program:
                 return int(entry)
             # Ours but not named yet (still the loader, or a fork on its way
             # to exec): looked at again.
         return None
+
+    def program_argument(self, argv):
+        if self.emulator and argv[0] == self.emulator:
+            return argv[2] if len(argv) > 2 else b""
+        return argv[0]
 
     def run(self):
         while True:

@@ -54,7 +54,8 @@ def run(session, program, kind, env=None):
     folder = session.scratch(f"{program.name}-{kind}")
     record = folder / "java.jsonl"
     env = {"TAVRELO_JAVA_RECORD": session.prefix.windows_path(record), **(env or {})}
-    sampler = CpuSampler(session.prefix.path, ntpath.basename(program.exe))
+    sampler = CpuSampler(session.prefix.path, ntpath.basename(program.exe),
+                         harness.wine.i386_emulator() if session.bitness == "i686" else None)
     sampler.start()
     try:
         result = harness.run_driver(session, program.exe, program.cwd, folder / "result.json", env=env,

@@ -6,6 +6,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+from pathlib import Path
 from unittest import mock
 
 from bench import __main__ as cli
@@ -25,8 +26,11 @@ def driver_data(**changes):
 class SamplerTests(unittest.TestCase):
     """The sampler against real Unix processes named as Wine names them."""
 
-    def start(self, prefix, argv0, script="sleep 3"):
-        process = subprocess.Popen([argv0, "-c", script], executable="/bin/sh", env={"WINEPREFIX": prefix})
+    def start(self, prefix, argv0, *args, script="sleep 3"):
+        """A shell named ARGV0 that runs SCRIPT, or the script file and
+        arguments given as ARGS."""
+        process = subprocess.Popen([argv0, *(args or ("-c", script))], executable="/bin/sh",
+                                   env={"WINEPREFIX": prefix})
         self.addCleanup(process.wait)
         self.addCleanup(process.kill)
         return process
@@ -37,7 +41,7 @@ class SamplerTests(unittest.TestCase):
             sampler = procfs.CpuSampler(prefix, "tavrelo.exe")
             self.start(other, "C:\\app\\tavrelo.exe")   # another prefix's
             self.start(prefix, "C:\\app\\tavrelo-helper.exe")
-            wanted = self.start(prefix, "C:\\App\\Tavrelo.EXE", "while :; do :; done")
+            wanted = self.start(prefix, "C:\\App\\Tavrelo.EXE", script="while :; do :; done")
             started = time.monotonic()
             sampler.start()
             time.sleep(0.5)
@@ -52,6 +56,20 @@ class SamplerTests(unittest.TestCase):
             # A busy single thread: some CPU time, never more than the time it ran.
             self.assertGreater(sampler.cpu_ns, 20e6)
             self.assertLess(sampler.cpu_ns, ran * 1e9)
+
+
+    def test_takes_an_emulated_program_by_the_argument_after_wines_loader(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            loader = Path(prefix) / "wine"  # stands in for Wine's loader, run by the emulator
+            loader.write_text("sleep 3\n")
+            emulator = "/usr/bin/qemu-i386"
+            sampler = procfs.CpuSampler(prefix, "tavrelo.exe", emulator)
+            self.start(prefix, emulator, str(loader), "C:\\app\\tavrelo-helper.exe")
+            wanted = self.start(prefix, emulator, str(loader), "C:\\App\\Tavrelo.EXE")
+            sampler.start()
+            time.sleep(0.3)
+            sampler.stop()
+            self.assertEqual(sampler.pid, wanted.pid)
 
 
 class RunTests(unittest.TestCase):
