@@ -56,6 +56,11 @@ def folder_state(folder):
             for path in sorted(folder.iterdir())}
 
 
+def iso(moment):
+    """MOMENT as the release scripts print dates (openssl's ISO 8601 form)."""
+    return f"{moment:%Y-%m-%d %H:%M:%S}Z"
+
+
 def changed_byte(exe, section_name, target):
     """A copy of EXE with one byte in the middle of a section flipped."""
     data = bytearray(exe.read_bytes())
@@ -67,6 +72,8 @@ def changed_byte(exe, section_name, target):
 
 
 class ReleaseCase(unittest.TestCase):
+    signer_validity = (-1, 365)  # days from now
+
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="tavrelo-release-test."))
@@ -74,7 +81,7 @@ class ReleaseCase(unittest.TestCase):
         cls.repo = cls.work / "repo"
         cls.repo.mkdir()
         cls.commit = snapshot_repository(cls.repo)
-        cls.signer = make_signer(cls.work, PASSWORD)
+        cls.signer = make_signer(cls.work, PASSWORD, valid=cls.signer_validity)
         shims = cls.work / "shims"
         shims.mkdir()
         for tool in ("openssl", "osslsigncode"):
@@ -96,7 +103,9 @@ class ReleaseCase(unittest.TestCase):
 
 
 class SignedReleaseTests(ReleaseCase):
-    """One signed release, built once, and what can be checked on it."""
+    """One signed release, built once, with a certificate that expires in 10
+    days, and what can be checked on it."""
+    signer_validity = (-1, 10)
 
     @classmethod
     def setUpClass(cls):
@@ -132,6 +141,11 @@ class SignedReleaseTests(ReleaseCase):
         self.assertIn("Message digest algorithm  : SHA256", verdict.stdout)
         stranger = make_signer(self.work, "other", name="stranger")
         self.assertNotEqual(verify(stranger, self.signed).returncode, 0)
+
+    def test_the_release_says_on_one_line_that_the_certificate_expires_soon(self):
+        self.assertEqual(self.result.stderr.splitlines(), [
+            f"release: the certificate in {self.signer.pfx} expires within 30 days (not after "
+            f"{iso(self.signer.not_after)}); only time-stamped signatures stay valid after that"])
 
     def test_verify_release_says_the_signed_exe_matches_its_commit(self):
         result = self.run_script("verify-release", self.signed, self.commit[:10])
@@ -272,6 +286,15 @@ class RefusalTests(ReleaseCase):
             with self.subTest(extended=extended, key=key):
                 other = make_signer(self.work, PASSWORD, extended, key, name=f"{extended}-{key}")
                 self.assert_refused(self.run_script("release", "--sign", other.pfx), "cannot sign code", message)
+
+    def test_a_certificate_outside_its_validity_period_is_refused_with_its_dates(self):
+        for valid, message in (((-40, -10), "has expired"), ((10, 40), "is not valid yet")):
+            with self.subTest(message=message):
+                signer = make_signer(self.work, PASSWORD, valid=valid, name=message.replace(" ", "-"))
+                result = self.run_script("release", "--sign", signer.pfx)
+                self.assert_refused(result, f"the certificate in {signer.pfx} {message}",
+                                    f"not before {iso(signer.not_before)}, not after {iso(signer.not_after)}")
+                self.assertNotIn("Building", result.stdout)
 
     def test_a_failed_signing_after_the_build_passes_the_timestamp_server_and_leaves_dist_alone(self):
         # No network here: a port on which nothing listens refuses at once.
