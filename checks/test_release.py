@@ -1,24 +1,28 @@
 """Checks of scripts/release and scripts/verify-release, with throw-away
-certificates, run in a repository whose one commit holds this working tree's
-files: a clean tree at HEAD whatever state the developer's tree is in, and
-the scripts under test are the working tree's. Each class builds only what
-it needs (a clean i686 build takes a while).
+certificates and a time-stamping authority on the loopback address, run in a
+repository whose one commit holds this working tree's files: a clean tree at
+HEAD whatever state the developer's tree is in, and the scripts under test
+are the working tree's. Each class builds only what it needs (a clean i686
+build takes a while).
 
     /usr/bin/python3 -B -m unittest -v checks.test_release     (from the repository root)
 """
 import hashlib
 import os
 import pty
+import re
 import shutil
 import socket
 import subprocess
 import tempfile
 import unittest
+from datetime import datetime, timedelta, timezone
 from pathlib import Path
 
 import pefile
 
-from checks.throwaway_signer import make_signer, verify
+from checks.throwaway_signer import make_signer, sign, verify
+from checks.throwaway_tsa import TimestampAuthority
 
 ROOT = Path(__file__).resolve().parent.parent
 PASSWORD = "throwaway Pa55-word"
@@ -103,14 +107,17 @@ class ReleaseCase(unittest.TestCase):
 
 
 class SignedReleaseTests(ReleaseCase):
-    """One signed release, built once, with a certificate that expires in 10
-    days, and what can be checked on it."""
+    """One signed release, built once, time-stamped by a local authority with
+    a certificate that expires in 10 days, and what can be checked on it."""
     signer_validity = (-1, 10)
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.result = cls.run_script("release", "--sign", cls.signer.pfx)
+        cls.tsa = cls.enterClassContext(TimestampAuthority(cls.work))
+        cls.started = datetime.now(timezone.utc).replace(microsecond=0)
+        cls.result = cls.run_script("release", "--sign", cls.signer.pfx, "--timestamp", cls.tsa.url)
+        cls.finished = datetime.now(timezone.utc)
         cls.dist = cls.repo / "dist"
         cls.names = [f"tavrelo-{VERSION}-{cls.commit}.exe", f"tavrelo-{VERSION}-{cls.commit}-signed.exe"]
         cls.unsigned, cls.signed = (cls.dist / name for name in cls.names)
@@ -142,10 +149,33 @@ class SignedReleaseTests(ReleaseCase):
         stranger = make_signer(self.work, "other", name="stranger")
         self.assertNotEqual(verify(stranger, self.signed).returncode, 0)
 
+    def time_stamp(self, exe):
+        """The time of EXE's time-stamp that osslsigncode reports, None without one."""
+        found = re.search(r"^\s*Timestamp time: (.+)$", verify(self.signer, exe).stdout, re.MULTILINE)
+        return found and datetime.strptime(found[1], "%b %d %H:%M:%S %Y GMT").replace(tzinfo=timezone.utc)
+
     def test_the_release_says_on_one_line_that_the_certificate_expires_soon(self):
         self.assertEqual(self.result.stderr.splitlines(), [
             f"release: the certificate in {self.signer.pfx} expires within 30 days (not after "
             f"{iso(self.signer.not_after)}); only time-stamped signatures stay valid after that"])
+
+    def test_the_signature_carries_a_time_stamp_that_keeps_it_valid_after_the_certificate_expires(self):
+        self.assertEqual(self.tsa.queries, ["/"])
+        stamped = self.time_stamp(self.signed)
+        self.assertIsNotNone(stamped)
+        self.assertTrue(self.started <= stamped <= self.finished, stamped)
+        verdict = verify(self.signer, self.signed, tsa_root=self.tsa.root)
+        self.assertEqual(verdict.returncode, 0, verdict.stdout + verdict.stderr)
+        self.assertIn("Timestamp Server Signature verification: ok", verdict.stdout)
+        # A day after the certificate has expired, the signature holds as of
+        # its time-stamp, which only the authority's root vouches for. The same
+        # exe signed without a time-stamp no longer holds.
+        later = self.signer.not_after + timedelta(days=1)
+        self.assertEqual(verify(self.signer, self.signed, tsa_root=self.tsa.root, at=later).returncode, 0)
+        self.assertNotEqual(verify(self.signer, self.signed, tsa_root=self.signer.cert, at=later).returncode, 0)
+        plain = sign(self.signer, self.unsigned, self.work / "not-time-stamped.exe")
+        self.assertEqual(verify(self.signer, plain).returncode, 0)
+        self.assertNotEqual(verify(self.signer, plain, tsa_root=self.tsa.root, at=later).returncode, 0)
 
     def test_verify_release_says_the_signed_exe_matches_its_commit(self):
         result = self.run_script("verify-release", self.signed, self.commit[:10])
@@ -296,16 +326,20 @@ class RefusalTests(ReleaseCase):
                                     f"not before {iso(signer.not_before)}, not after {iso(signer.not_after)}")
                 self.assertNotIn("Building", result.stdout)
 
-    def test_a_failed_signing_after_the_build_passes_the_timestamp_server_and_leaves_dist_alone(self):
+    def test_a_time_stamp_server_that_fails_fails_the_signing_after_the_build_and_leaves_dist_alone(self):
         # No network here: a port on which nothing listens refuses at once.
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
-            url = f"http://127.0.0.1:{probe.getsockname()[1]}/"
-        self.argv_record.unlink(missing_ok=True)
-        result = self.run_script("release", "--sign", self.signer.pfx, "--timestamp", url)
-        self.assert_refused(result, "osslsigncode could not sign", url)
-        self.assertIn(f"-ts {url} ", self.recorded_command_lines())
-        self.assertIn("Building", result.stdout, "the failure came before the build")
+            nothing_listens = f"http://127.0.0.1:{probe.getsockname()[1]}/"
+        with TimestampAuthority(self.work) as tsa:
+            for url in (nothing_listens, tsa.url + "error", tsa.url + "garbage"):
+                with self.subTest(url=url):
+                    self.argv_record.unlink(missing_ok=True)
+                    result = self.run_script("release", "--sign", self.signer.pfx, "--timestamp", url)
+                    self.assert_refused(result, f"osslsigncode could not sign with a time-stamp from {url}: ")
+                    self.assertIn(f"-ts {url} ", self.recorded_command_lines())
+                    self.assertIn("Building", result.stdout, "the failure came before the build")
+            self.assertEqual(tsa.queries, ["/error", "/garbage"])
 
 
 if __name__ == "__main__":
