@@ -177,18 +177,36 @@ class SignedReleaseTests(ReleaseCase):
         self.assertEqual(verify(self.signer, plain).returncode, 0)
         self.assertNotEqual(verify(self.signer, plain, tsa_root=self.tsa.root, at=later).returncode, 0)
 
-    def test_verify_release_says_the_signed_exe_matches_its_commit(self):
+    def test_verify_release_says_the_signed_exe_matches_its_commit_and_what_its_signature_says(self):
         result = self.run_script("verify-release", self.signed, self.commit[:10])
-        self.assertEqual((result.returncode, result.stdout), (0, f"matches {self.commit}\n"), result.stderr)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines(), [
+            f"signed by /CN=Throwaway test signer, whose certificate expires {iso(self.signer.not_after)}",
+            f"time-stamped {iso(self.time_stamp(self.signed))}, so the signature stays valid after the certificate "
+            "expires",
+            f"matches {self.commit}"])
 
-    def test_a_changed_byte_in_code_or_resources_fails_both_checks(self):
-        for section in (".text", ".rsrc"):
+    def test_a_changed_byte_fails_verify_release_whatever_the_signature(self):
+        # Changed after signing, the exe no longer matches its signature;
+        # changed and then signed afresh (without a time-stamp), it does, but
+        # its bytes are still not what the commit builds.
+        after = changed_byte(self.signed, ".text", self.work / "changed-after-signing.exe")
+        before = sign(self.signer, changed_byte(self.unsigned, ".rsrc", self.work / "changed.exe"),
+                      self.work / "changed-before-signing.exe")
+        cases = [(after, ".text", False, ["the signature does not match the exe's contents: it was changed after "
+                                          "it was signed"]),
+                 (before, ".rsrc", True, [f"signed by /CN=Throwaway test signer, whose certificate expires "
+                                          f"{iso(self.signer.not_after)}",
+                                          "not time-stamped, so Windows stops trusting the signature when the "
+                                          "certificate expires"])]
+        for exe, section, signature_holds, signature_lines in cases:
             with self.subTest(section=section):
-                changed = changed_byte(self.signed, section, self.work / f"changed{section}.exe")
-                result = self.run_script("verify-release", changed)
+                self.assertEqual(verify(self.signer, exe).returncode == 0, signature_holds)
+                result = self.run_script("verify-release", exe)
                 self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
-                self.assertIn(f"in section {section} ", result.stdout)
-                self.assertNotEqual(verify(self.signer, changed).returncode, 0)
+                *lines, verdict = result.stdout.splitlines()
+                self.assertEqual(lines, signature_lines)
+                self.assertIn(f"in section {section} ", verdict)
 
     def test_the_comparison_names_header_fields_and_trailing_data(self):
         data = self.unsigned.read_bytes()
