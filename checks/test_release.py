@@ -150,8 +150,10 @@ class SignedReleaseTests(ReleaseCase):
         self.assertNotEqual(verify(stranger, self.signed).returncode, 0)
 
     def time_stamp(self, exe):
-        """The time of EXE's time-stamp that osslsigncode reports, None without one."""
-        found = re.search(r"^\s*Timestamp time: (.+)$", verify(self.signer, exe).stdout, re.MULTILINE)
+        """The time of EXE's time-stamp that osslsigncode (2.9, or Debian 12's
+        2.5) reports, None without one."""
+        report = verify(self.signer, exe).stdout
+        found = re.search(r"^\s*(?:Timestamp time|The signature is timestamped): (.+)$", report, re.MULTILINE)
         return found and datetime.strptime(found[1], "%b %d %H:%M:%S %Y GMT").replace(tzinfo=timezone.utc)
 
     def test_the_release_says_on_one_line_that_the_certificate_expires_soon(self):
