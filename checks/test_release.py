@@ -1,24 +1,28 @@
 """Checks of scripts/release and scripts/verify-release, with throw-away
-certificates, run in a repository whose one commit holds this working tree's
-files: a clean tree at HEAD whatever state the developer's tree is in, and
-the scripts under test are the working tree's. Each class builds only what
-it needs (a clean i686 build takes a while).
+certificates and a time-stamping authority on the loopback address, run in a
+repository whose one commit holds this working tree's files: a clean tree at
+HEAD whatever state the developer's tree is in, and the scripts under test
+are the working tree's. Each class builds only what it needs (a clean i686
+build takes a while).
 
     /usr/bin/python3 -B -m unittest -v checks.test_release     (from the repository root)
 """
 import hashlib
 import os
 import pty
+import re
 import shutil
 import socket
 import subprocess
 import tempfile
 import unittest
+from datetime import datetime, timedelta, timezone
 from pathlib import Path
 
 import pefile
 
-from checks.throwaway_signer import make_signer, verify
+from checks.throwaway_signer import make_signer, sign, verify
+from checks.throwaway_tsa import TimestampAuthority
 
 ROOT = Path(__file__).resolve().parent.parent
 PASSWORD = "throwaway Pa55-word"
@@ -56,6 +60,11 @@ def folder_state(folder):
             for path in sorted(folder.iterdir())}
 
 
+def iso(moment):
+    """MOMENT as the release scripts print dates (openssl's ISO 8601 form)."""
+    return f"{moment:%Y-%m-%d %H:%M:%S}Z"
+
+
 def changed_byte(exe, section_name, target):
     """A copy of EXE with one byte in the middle of a section flipped."""
     data = bytearray(exe.read_bytes())
@@ -67,6 +76,8 @@ def changed_byte(exe, section_name, target):
 
 
 class ReleaseCase(unittest.TestCase):
+    signer_validity = (-1, 365)  # days from now
+
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="tavrelo-release-test."))
@@ -74,7 +85,7 @@ class ReleaseCase(unittest.TestCase):
         cls.repo = cls.work / "repo"
         cls.repo.mkdir()
         cls.commit = snapshot_repository(cls.repo)
-        cls.signer = make_signer(cls.work, PASSWORD)
+        cls.signer = make_signer(cls.work, PASSWORD, valid=cls.signer_validity)
         shims = cls.work / "shims"
         shims.mkdir()
         for tool in ("openssl", "osslsigncode"):
@@ -96,12 +107,17 @@ class ReleaseCase(unittest.TestCase):
 
 
 class SignedReleaseTests(ReleaseCase):
-    """One signed release, built once, and what can be checked on it."""
+    """One signed release, built once, time-stamped by a local authority with
+    a certificate that expires in 10 days, and what can be checked on it."""
+    signer_validity = (-1, 10)
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.result = cls.run_script("release", "--sign", cls.signer.pfx)
+        cls.tsa = cls.enterClassContext(TimestampAuthority(cls.work))
+        cls.started = datetime.now(timezone.utc).replace(microsecond=0)
+        cls.result = cls.run_script("release", "--sign", cls.signer.pfx, "--timestamp", cls.tsa.url)
+        cls.finished = datetime.now(timezone.utc)
         cls.dist = cls.repo / "dist"
         cls.names = [f"tavrelo-{VERSION}-{cls.commit}.exe", f"tavrelo-{VERSION}-{cls.commit}-signed.exe"]
         cls.unsigned, cls.signed = (cls.dist / name for name in cls.names)
@@ -133,18 +149,66 @@ class SignedReleaseTests(ReleaseCase):
         stranger = make_signer(self.work, "other", name="stranger")
         self.assertNotEqual(verify(stranger, self.signed).returncode, 0)
 
-    def test_verify_release_says_the_signed_exe_matches_its_commit(self):
-        result = self.run_script("verify-release", self.signed, self.commit[:10])
-        self.assertEqual((result.returncode, result.stdout), (0, f"matches {self.commit}\n"), result.stderr)
+    def time_stamp(self, exe):
+        """The time of EXE's time-stamp that osslsigncode (2.9, or Debian 12's
+        2.5) reports, None without one."""
+        report = verify(self.signer, exe).stdout
+        found = re.search(r"^\s*(?:Timestamp time|The signature is timestamped): (.+)$", report, re.MULTILINE)
+        return found and datetime.strptime(found[1], "%b %d %H:%M:%S %Y GMT").replace(tzinfo=timezone.utc)
 
-    def test_a_changed_byte_in_code_or_resources_fails_both_checks(self):
-        for section in (".text", ".rsrc"):
+    def test_the_release_says_on_one_line_that_the_certificate_expires_soon(self):
+        self.assertEqual(self.result.stderr.splitlines(), [
+            f"release: the certificate in {self.signer.pfx} expires within 30 days (not after "
+            f"{iso(self.signer.not_after)}); only time-stamped signatures stay valid after that"])
+
+    def test_the_signature_carries_a_time_stamp_that_keeps_it_valid_after_the_certificate_expires(self):
+        self.assertEqual(self.tsa.queries, ["/"])
+        stamped = self.time_stamp(self.signed)
+        self.assertIsNotNone(stamped)
+        self.assertTrue(self.started <= stamped <= self.finished, stamped)
+        verdict = verify(self.signer, self.signed, tsa_root=self.tsa.root)
+        self.assertEqual(verdict.returncode, 0, verdict.stdout + verdict.stderr)
+        self.assertIn("Timestamp Server Signature verification: ok", verdict.stdout)
+        # A day after the certificate has expired, the signature holds as of
+        # its time-stamp, which only the authority's root vouches for. The same
+        # exe signed without a time-stamp no longer holds.
+        later = self.signer.not_after + timedelta(days=1)
+        self.assertEqual(verify(self.signer, self.signed, tsa_root=self.tsa.root, at=later).returncode, 0)
+        self.assertNotEqual(verify(self.signer, self.signed, tsa_root=self.signer.cert, at=later).returncode, 0)
+        plain = sign(self.signer, self.unsigned, self.work / "not-time-stamped.exe")
+        self.assertEqual(verify(self.signer, plain).returncode, 0)
+        self.assertNotEqual(verify(self.signer, plain, tsa_root=self.tsa.root, at=later).returncode, 0)
+
+    def test_verify_release_says_the_signed_exe_matches_its_commit_and_what_its_signature_says(self):
+        result = self.run_script("verify-release", self.signed, self.commit[:10])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines(), [
+            f"signed by /CN=Throwaway test signer, whose certificate expires {iso(self.signer.not_after)}",
+            f"time-stamped {iso(self.time_stamp(self.signed))}, so the signature stays valid after the certificate "
+            "expires",
+            f"matches {self.commit}"])
+
+    def test_a_changed_byte_fails_verify_release_whatever_the_signature(self):
+        # Changed after signing, the exe no longer matches its signature;
+        # changed and then signed afresh (without a time-stamp), it does, but
+        # its bytes are still not what the commit builds.
+        after = changed_byte(self.signed, ".text", self.work / "changed-after-signing.exe")
+        before = sign(self.signer, changed_byte(self.unsigned, ".rsrc", self.work / "changed.exe"),
+                      self.work / "changed-before-signing.exe")
+        cases = [(after, ".text", False, ["the signature does not match the exe's contents: it was changed after "
+                                          "it was signed"]),
+                 (before, ".rsrc", True, [f"signed by /CN=Throwaway test signer, whose certificate expires "
+                                          f"{iso(self.signer.not_after)}",
+                                          "not time-stamped, so Windows stops trusting the signature when the "
+                                          "certificate expires"])]
+        for exe, section, signature_holds, signature_lines in cases:
             with self.subTest(section=section):
-                changed = changed_byte(self.signed, section, self.work / f"changed{section}.exe")
-                result = self.run_script("verify-release", changed)
+                self.assertEqual(verify(self.signer, exe).returncode == 0, signature_holds)
+                result = self.run_script("verify-release", exe)
                 self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
-                self.assertIn(f"in section {section} ", result.stdout)
-                self.assertNotEqual(verify(self.signer, changed).returncode, 0)
+                *lines, verdict = result.stdout.splitlines()
+                self.assertEqual(lines, signature_lines)
+                self.assertIn(f"in section {section} ", verdict)
 
     def test_the_comparison_names_header_fields_and_trailing_data(self):
         data = self.unsigned.read_bytes()
@@ -273,16 +337,29 @@ class RefusalTests(ReleaseCase):
                 other = make_signer(self.work, PASSWORD, extended, key, name=f"{extended}-{key}")
                 self.assert_refused(self.run_script("release", "--sign", other.pfx), "cannot sign code", message)
 
-    def test_a_failed_signing_after_the_build_passes_the_timestamp_server_and_leaves_dist_alone(self):
+    def test_a_certificate_outside_its_validity_period_is_refused_with_its_dates(self):
+        for valid, message in (((-40, -10), "has expired"), ((10, 40), "is not valid yet")):
+            with self.subTest(message=message):
+                signer = make_signer(self.work, PASSWORD, valid=valid, name=message.replace(" ", "-"))
+                result = self.run_script("release", "--sign", signer.pfx)
+                self.assert_refused(result, f"the certificate in {signer.pfx} {message}",
+                                    f"not before {iso(signer.not_before)}, not after {iso(signer.not_after)}")
+                self.assertNotIn("Building", result.stdout)
+
+    def test_a_time_stamp_server_that_fails_fails_the_signing_after_the_build_and_leaves_dist_alone(self):
         # No network here: a port on which nothing listens refuses at once.
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
-            url = f"http://127.0.0.1:{probe.getsockname()[1]}/"
-        self.argv_record.unlink(missing_ok=True)
-        result = self.run_script("release", "--sign", self.signer.pfx, "--timestamp", url)
-        self.assert_refused(result, "osslsigncode could not sign", url)
-        self.assertIn(f"-ts {url} ", self.recorded_command_lines())
-        self.assertIn("Building", result.stdout, "the failure came before the build")
+            nothing_listens = f"http://127.0.0.1:{probe.getsockname()[1]}/"
+        with TimestampAuthority(self.work) as tsa:
+            for url in (nothing_listens, tsa.url + "error", tsa.url + "garbage"):
+                with self.subTest(url=url):
+                    self.argv_record.unlink(missing_ok=True)
+                    result = self.run_script("release", "--sign", self.signer.pfx, "--timestamp", url)
+                    self.assert_refused(result, f"osslsigncode could not sign with a time-stamp from {url}: ")
+                    self.assertIn(f"-ts {url} ", self.recorded_command_lines())
+                    self.assertIn("Building", result.stdout, "the failure came before the build")
+            self.assertEqual(tsa.queries, ["/error", "/garbage"])
 
 
 if __name__ == "__main__":
