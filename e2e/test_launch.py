@@ -45,11 +45,9 @@ class RuntimeCase(harness.LauncherTestCase):
         self.jre = self.runtime("Program Files", "Java Test", f"jre-{self._testMethodName}")
         self.use_runtimes([("1.6", self.jre.home)])
 
-
-class CommandLineTests(RuntimeCase):
-    def test_exact_command_line_for_an_app_folder_with_spaces(self):
-        app = self.app_folder("Tavrelo Test", "App Folder With Spaces")
-        result, records = self.launch(app, cwd="C:\\")
+    def assert_launched_exactly(self, app, result, records):
+        """One start of the runtime's java.exe, hidden, in APP's folder, with
+        the exact command line, and no box: the launch as it must be."""
         record = self.assert_single_start(records, result)
         self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
         # The quoted program name is the one that ran.
@@ -57,6 +55,14 @@ class CommandLineTests(RuntimeCase):
         self.assertEqual(record["current_directory"], app.win)
         self.assert_started_hidden(record)
         self.assert_no_boxes(result)
+        return record
+
+
+class CommandLineTests(RuntimeCase):
+    def test_exact_command_line_for_an_app_folder_with_spaces(self):
+        app = self.app_folder("Tavrelo Test", "App Folder With Spaces")
+        result, records = self.launch(app, cwd="C:\\")
+        record = self.assert_launched_exactly(app, result, records)
         # The runtime starts from the timer: ~2 s after the splash appeared,
         # when the splash is already gone. The splash itself is shown for the
         # timer's 2 s, less what creating and showing the window took.
@@ -414,12 +420,7 @@ class WindowsXpTests(RuntimeCase):
     def test_launches_hidden_with_the_exact_command_line_and_exits_0(self):
         app = self.app_folder("Xp Test", "App Folder With Spaces")
         result, records = self.launch(app, kill_on_record=False, timeout_ms=30000)
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["command_line"], expected_command(runtime_program(self.jre), app.win))
-        self.assertEqual(record["exe_path"].lower(), self.jre.java.lower())
-        self.assertEqual(record["current_directory"], app.win)
-        self.assert_started_hidden(record)
-        self.assert_no_boxes(result)
+        self.assert_launched_exactly(app, result, records)
         self.assertTrue(result.splash["seen"], result.summary())
         self.assertFalse(result.killed, result.summary())
         self.assertEqual(result.exit_code, 0, result.summary())
