@@ -71,9 +71,9 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     program's start, and the cost of starting a program is added to it."""
     prefix = session.prefix
     start_ms = round(session.program_start_seconds * 1000)
-    timeout_ms += start_ms
+    program_timeout_ms = timeout_ms + start_ms  # the driver's wait, from the program's start
     args = [session.config.driver, "--exe", exe, "--cwd", cwd, "--out", prefix.windows_path(out),
-            "--timeout-ms", str(timeout_ms)]
+            "--timeout-ms", str(program_timeout_ms)]
     for name, value in options.items():
         if value is None:
             continue
@@ -82,8 +82,9 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
         args += ["--" + name.replace("_", "-"), str(value)]
     if os.path.exists(out):
         os.unlink(out)
+    # Our wait also covers starting the driver itself, and its writing up.
     completed = run_detached(session.command(*args), prefix.env(env, dll_overrides),
-                             (timeout_ms + start_ms) / 1000 + 60)
+                             (program_timeout_ms + start_ms) / 1000 + 60)
     if completed.returncode != 0 or not os.path.exists(out):
         raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
                            f"{completed.stderr.decode(errors='replace')[-2000:]}")
