@@ -2,9 +2,14 @@
 shows it) in 256 opaque palette colours, mostly and lastly the window colour
 C0C0FF, and of an icon, such as the one pe_check.py finds in the executable."""
 
+import collections
+import io
+import struct
+
 from PIL import Image
 
 BACKGROUND = (0xC0, 0xC0, 0xFF)
+IconEntry = collections.namedtuple("IconEntry", "dim bpp colours size offset")
 
 
 def splash_problems(path):
@@ -27,32 +32,50 @@ def splash_problems(path):
     return problems
 
 
+def icon_directory(data):
+    """The (width, height), bits per pixel, colour count, byte size and offset
+    that each entry of an ICO file's directory claims (ICONDIR, then one 16-byte
+    ICONDIRENTRY an image). Pillow decodes the images but keeps what the
+    directory says to itself, and that is what Windows goes by."""
+    reserved, kind, count = struct.unpack_from("<HHH", data)
+    if (reserved, kind) != (0, 1) or len(data) < 6 + 16 * count:
+        raise ValueError("no icon directory")
+    entries = []
+    for index in range(count):
+        width, height, colours, _, _, bpp, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * index)
+        entries.append(IconEntry((width or 256, height or 256), bpp, colours, size, offset))
+    return entries
+
+
 def icon_problems(source):
+    data = source.read() if hasattr(source, "read") else open(source, "rb").read()
     try:
-        with Image.open(source, formats=["ICO"]) as icon:
-            sizes = ["%dx%d" % entry["dim"] for entry in icon.ico.entry]
-            problems = [] if sorted(sizes) == ["16x16", "32x32"] else ["holds %s, expected 32x32 and 16x16" % sizes]
-            for index, entry in enumerate(icon.ico.entry):
-                problems += ["%dx%d: %s" % (entry["dim"] + (p,)) for p in image_problems(icon.ico, index, entry)]
-            return problems
-    except (OSError, SyntaxError, ValueError) as e:
+        entries = icon_directory(data)
+        sizes = ["%dx%d" % entry.dim for entry in entries]
+        problems = [] if sorted(sizes) == ["16x16", "32x32"] else ["holds %s, expected 32x32 and 16x16" % sizes]
+        for entry in entries:
+            with Image.open(io.BytesIO(data), formats=["ICO"]) as icon:
+                icon.size = entry.dim  # the image that load() decodes
+                icon.load()
+                problems += ["%dx%d: %s" % (entry.dim + (p,)) for p in image_problems(icon, entry)]
+        return problems
+    except (OSError, SyntaxError, ValueError, struct.error) as e:
         return ["not a readable icon: %s" % e]
 
 
-def image_problems(ico, index, entry):
+def image_problems(image, entry):
     """A 256-colour bitmap with a mask that clears its corners, not all of it,
     and only over black pixels (others would tint the screen)."""
-    width, height = entry["dim"]
+    width, height = image.size
     expected = 40 + 4 * 256 + width * height + (width + 31) // 32 * 4 * height  # header, palette, pixels, mask
-    if (entry["bpp"], entry["nb_color"]) != (8, 0):
-        return ["%d bits per pixel, expected 8 (256 colours)" % entry["bpp"]]
-    if entry["size"] != expected:  # a bitmap whose header says otherwise would not fit in it either
-        return ["%d bytes, expected %d with the transparency mask" % (entry["size"], expected)]
-    image = ico.frame(index)  # the mask is its alpha
+    if (entry.bpp, entry.colours) != (8, 0):
+        return ["%d bits per pixel, expected 8 (256 colours)" % entry.bpp]
+    if entry.size != expected:  # a bitmap whose header says otherwise would not fit in it either
+        return ["%d bytes, expected %d with the transparency mask" % (entry.size, expected)]
+    image = image.convert("RGBA")  # the mask is its alpha
     alpha, corners = image.getchannel("A"), ((0, 0), (width - 1, 0), (0, height - 1), (width - 1, height - 1))
     tinting = sum(1 for r, g, b, a in image.getdata() if a == 0 and (r, g, b) != (0, 0, 0))
     return [problem for fault, problem in (
         (any(alpha.getpixel(xy) for xy in corners), "corners are not transparent in the mask"),
         (alpha.getextrema()[1] == 0, "the mask makes every pixel transparent"),
         (tinting, "%d transparent pixels are not black, so they would tint the screen" % tinting)) if fault]
-

@@ -30,9 +30,10 @@ class ArtTest(unittest.TestCase):
         wrong = splash.copy()
         wrong.putpalette(splash.getpalette()[:-3] + [0xC0, 0xC0, 0xFE])
         ico = pathlib.Path(ico).read_bytes()
-        icon = Image.open(io.BytesIO(ico))
-        mask = icon.ico.entry[0]["offset"] + icon.ico.entry[0]["size"] - 4 * 32  # 32 x 32: 4 bytes a row
-        pixel = icon.ico.entry[0]["offset"] + 40 + 1024  # its bottom-left pixel, transparent
+        icon, first = Image.open(io.BytesIO(ico)), check_art.icon_directory(ico)[0]
+        self.assertEqual(first.dim, (32, 32))
+        mask = first.offset + first.size - 4 * 32  # 32 x 32: 4 bytes a row
+        pixel = first.offset + 40 + 1024  # its bottom-left pixel, transparent
         for check, fragment, data in (
                 (check_art.splash_problems, "last palette colour is C0C0FE", saved(wrong)),
                 (check_art.splash_problems, "491 x 517 pixels", saved(splash.resize((491, 517)))),

@@ -1,5 +1,7 @@
 #include "launcher/mod_main.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "launcher/launch_command.h"
