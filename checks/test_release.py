@@ -119,8 +119,8 @@ class SignedReleaseTests(ReleaseCase):
         cls.result = cls.run_script("release", "--sign", cls.signer.pfx, "--timestamp", cls.tsa.url)
         cls.finished = datetime.now(timezone.utc)
         cls.dist = cls.repo / "dist"
-        cls.names = [f"tavrelo-{VERSION}-{cls.commit}.exe", f"tavrelo-{VERSION}-{cls.commit}-signed.exe"]
-        cls.unsigned, cls.signed = (cls.dist / name for name in cls.names)
+        cls.names = [f"tavrelo-{VERSION}-{cls.commit}{end}" for end in (".exe", "-signed.exe", ".toolchain.txt")]
+        cls.unsigned, cls.signed, cls.toolchain = (cls.dist / name for name in cls.names)
 
     def setUp(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
@@ -133,6 +133,9 @@ class SignedReleaseTests(ReleaseCase):
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
         self.assertIn(f"Release {VERSION} of {self.commit}", self.result.stdout)
+        # Beside the exe: the versions of the pinned toolchain that built it.
+        lock = (self.repo / "cmake" / "windows-toolchain.lock").read_text().splitlines()
+        self.assertEqual(self.toolchain.read_text().splitlines(), [line for line in lock if line and line[0] != "#"])
 
     def test_the_password_is_on_no_command_line_and_in_no_output(self):
         command_lines = self.recorded_command_lines()
@@ -246,11 +249,11 @@ class SignedReleaseTests(ReleaseCase):
         commit = git(later, "rev-parse", "HEAD")
         result = self.run_script("release", repo=later, password=None)
         self.assertEqual(result.returncode, 0, result.stderr)
-        new = f"tavrelo-{VERSION}-{commit}.exe"
-        self.assertEqual(sorted(os.listdir(later / "dist")), sorted(["SHA256SUMS", *self.names, new]))
+        new, toolchain = f"tavrelo-{VERSION}-{commit}.exe", f"tavrelo-{VERSION}-{commit}.toolchain.txt"
+        self.assertEqual(sorted(os.listdir(later / "dist")), sorted(["SHA256SUMS", *self.names, new, toolchain]))
         sums = (later / "dist" / "SHA256SUMS").read_text()
-        self.assertEqual(sums, (self.dist / "SHA256SUMS").read_text() + sums.splitlines()[-1] + "\n")
-        self.assertTrue(sums.endswith(f"  {new}\n"))
+        self.assertEqual(sums, (self.dist / "SHA256SUMS").read_text() + "\n".join(sums.splitlines()[-2:]) + "\n")
+        self.assertTrue(sums.endswith(f"  {new}\n{sums.splitlines()[-1]}\n") and sums.endswith(f"  {toolchain}\n"))
         # The same sources give the same bytes, built minutes apart in other
         # folders, and the unsigned exe is checked as it is.
         self.assertEqual((later / "dist" / new).read_bytes(), self.unsigned.read_bytes())
