@@ -4,6 +4,7 @@ C0C0FF, and of an icon, such as the one pe_check.py finds in the executable."""
 
 import collections
 import io
+import pathlib
 import struct
 
 from PIL import Image
@@ -48,7 +49,11 @@ def icon_directory(data):
 
 
 def icon_problems(source):
-    data = source.read() if hasattr(source, "read") else open(source, "rb").read()
+    if hasattr(source, "read"):
+        source.seek(0)  # Debian 13's icoextract (0.1.6) hands over its icon positioned at the end
+        data = source.read()
+    else:
+        data = pathlib.Path(source).read_bytes()
     try:
         entries = icon_directory(data)
         sizes = ["%dx%d" % entry.dim for entry in entries]
