@@ -73,7 +73,9 @@ class AppFolderTests(HardeningCase):
         # No program can be started from such a folder through CreateProcess
         # (the driver's way), so the launcher is started by the Wine loader of
         # its bitness from the Unix side, as a shell would, and runs to its end
-        # unwatched.
+        # unwatched. It is named by its full path: given a bare name and such
+        # a working folder, Wine 10's 32-bit loader hands it to start.exe,
+        # which does not find it ("ShellExecuteEx failed: File not found").
         jre = self.make_jre("jre")
         self.use_runtimes([("1.6", jre.home)])
         parts = [f"level {i:02d} of a deep application folder" for i in range(8)]
@@ -81,7 +83,7 @@ class AppFolderTests(HardeningCase):
         self.assertGreater(len(app.win), 260)
         env = self.prefix.env({"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)})
         # No pipes: Wine's services inherit them and outlive the program.
-        completed = subprocess.run(self.session.command("tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
+        completed = subprocess.run(self.session.command(app.unix / "tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    timeout=60 + 2 * self.session.program_start_seconds)
         ended = time.time()
