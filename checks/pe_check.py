@@ -173,11 +173,13 @@ def manifest_problems(manifest):
 
 def check(path, arch):
     """(report, problems) of the executable at PATH."""
-    pe = pefile.PE(path)
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = pefile.PE(data=data)
     header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
     imports = [entry.dll.decode() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
     found = resources(pe)
-    report = {"file": path, "size": len(pe.__data__), "imports": imports,
+    report = {"file": path, "size": len(data), "imports": imports,
               "dll_characteristics": hex(optional.DllCharacteristics),
               "splash_bytes": len(found.get(RT["RT_BITMAP"], {}).get(IDB_SPLASH, b""))}
     problems = []
@@ -202,7 +204,7 @@ def check(path, arch):
         problems += xp_import_problems(pe)
     problems += system_version_problems(optional, arch)
     try:
-        problems += ["icon: " + p for p in check_art.icon_problems(IconExtractor(data=pe.__data__).get_icon())]
+        problems += ["icon: " + p for p in check_art.icon_problems(IconExtractor(data=data).get_icon())]
     except Exception as e:  # icoextract raises its own errors, and pefile's
         problems.append("no readable icon group: %s" % e)
     problems += splash_problems(found.get(RT["RT_BITMAP"], {}).get(IDB_SPLASH, b""))
