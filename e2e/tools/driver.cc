@@ -340,11 +340,6 @@ bool WaitUntilPainted(HWND window) {
 }
 
 std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
-  // The client area is painted whole first, so that the inspection sees what
-  // the program draws, not pixels kept from before a change of size: after a
-  // maximise, Wine 10 shows part of the picture drawn again in pixels that a
-  // whole paint does not give.
-  if (!IsIconic(window)) InvalidateRect(window, nullptr, TRUE);
   const bool painted = WaitUntilPainted(window);
   RECT window_rect = {};
   RECT client = {};
@@ -586,10 +581,14 @@ class Driver {
       const std::string_view name = action.name;
       if (name == "close") {
         Close();
-      } else if (name == "minimize") {
-        PostMessageW(splash_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-      } else if (name == "maximize") {
-        PostMessageW(splash_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+      } else if (name == "minimize" || name == "maximize") {
+        // Sent, not posted: it returns once the window is minimised or
+        // maximised, so that an inspection after it never finds it not yet
+        // changed or half done (maximised already, but still at its old
+        // size), as under load it did.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(splash_, WM_SYSCOMMAND, name == "minimize" ? SC_MINIMIZE : SC_MAXIMIZE, 0, SMTO_NORMAL,
+                            kPaintWaitMs, &ignored);
       } else if (name == "inspect") {
         inspection_ = InspectWindow(splash_, options_.screenshot);
       } else if (name == "modules") {
