@@ -26,7 +26,7 @@ SW_SHOWMINNOACTIVE = 7
 
 START_FAILED = "The Java application could not be started."
 ERROR_MOD_NOT_FOUND = 126
-# Screenshots of the splash as it must look, which the README shows too.
+# The splash's client area as it must look (screenshots; the README shows one).
 REFERENCE_SCREENSHOTS = Path(__file__).resolve().parent.parent / "docs"
 # Other splash pictures, each built into tavrelo-<name>.exe among the tools.
 PICTURES = Path(__file__).resolve().parent / "pictures"
@@ -56,6 +56,16 @@ class RuntimeCase(harness.LauncherTestCase):
         self.assert_started_hidden(record)
         self.assert_no_boxes(result)
         return record
+
+    def assert_matches_reference(self, image, name):
+        """IMAGE, a screenshot of the client area, is docs/NAME.png (the client
+        area as it must look) in size and pixels, but for the one-step
+        rounding in which GDIs differ. The caption and frame around it are
+        the system's, and differ between Wine versions."""
+        reference = harness.read_rgb(REFERENCE_SCREENSHOTS / f"{name}.png")
+        self.assertEqual(image.size, reference.size)
+        difference = harness.compare(image, reference)
+        self.assertTrue(difference.within(), f"docs/{name}.png: {difference}")
 
 
 class CommandLineTests(RuntimeCase):
@@ -197,8 +207,9 @@ class SplashStateTests(RuntimeCase):
     def test_maximised_splash_keeps_the_picture_at_top_left(self):
         app = self.app_folder("Maximised App")
         screenshot = self.scratch / "maximised.bgr"
-        result, records = self.launch(app, kill_on_record=False, maximize_at_ms=300, inspect_at_ms=900,
-                                      screenshot=screenshot, close_at_ms=1100)
+        # Maximised and inspected one right after the other; then the launch
+        # goes on as ever.
+        result, records = self.launch(app, maximize_at_ms=300, inspect_at_ms=300, screenshot=screenshot)
         inspection = result.inspection
         self.assertTrue(inspection["maximized"], result.summary())
         width = inspection["client_rect"]["width"]
@@ -206,17 +217,23 @@ class SplashStateTests(RuntimeCase):
         self.assertGreater(width, 487 + 100)
         self.assertGreater(height, 517 + 100)
         image = self.screenshot(screenshot, inspection, "splash-maximised")
-        picture_width, picture_height = 487, mul_div(7740, 96, 1440)
-        self.assertEqual(client_pixel(inspection, image, width - 3, height - 3), BACKGROUND)
-        self.assertEqual(client_pixel(inspection, image, picture_width + 10, 10), BACKGROUND,
-                         "the picture was stretched to the right")
-        self.assertEqual(client_pixel(inspection, image, 10, picture_height + 10), BACKGROUND,
-                         "the picture was stretched downwards")
-        self.assertNotEqual(client_pixel(inspection, image, 2, 2), BACKGROUND, "no picture at the top left")
-        self.assertNotEqual(client_pixel(inspection, image, picture_width - 3, picture_height - 3), BACKGROUND,
-                            "the picture does not keep its size")
-        self.assertEqual(result.exit_code, 1, result.summary())
-        self.assertEqual(records, [])
+        # At its top left the client area shows the picture as at 96 dpi,
+        # unmaximised, in its place and size. Not to the pixel: after the
+        # maximise, Wine 10 shows part of the picture drawn again, up to a
+        # pixel off from where a whole paint puts its edges.
+        reference = harness.read_rgb(REFERENCE_SCREENSHOTS / "splash-96dpi.png")
+        matches, reason = harness.resembles(image.crop((0, 0, *reference.size)), reference)
+        self.assertTrue(matches, f"the picture does not keep its place and size: {reason}")
+        # All the rest shows the window colour. Wine 10 shows a maximised
+        # window moved right and down by as much as its frame reaches past
+        # the screen's left and top edges, so that much of the client area's
+        # right and bottom is not on the screen: it is left out.
+        window = inspection["window_rect"]
+        shown = image.crop((0, 0, width + min(window["left"], 0), height + min(window["top"], 0)))
+        shown.paste(tuple(bytes.fromhex(BACKGROUND)), (0, 0, *reference.size))
+        self.assertEqual(len(shown.getcolors(shown.width * shown.height)), 1,
+                         "the rest of the client area is not all window colour")
+        self.assert_single_start(records, result)
 
 
 class StartFailureTests(harness.LauncherTestCase):
@@ -274,15 +291,16 @@ class SplashInspectionTests(RuntimeCase):
         if picture:
             shutil.copy2(self.session.config.launcher_showing(picture), app.unix / "tavrelo.exe")
         screenshot = self.scratch / f"{name}.bgr"
-        result, records = self.launch(app, kill_on_record=False, inspect_at_ms=600, screenshot=screenshot,
-                                      close_at_ms=800)
+        self.record_file.unlink(missing_ok=True)  # a test may inspect more than one launcher
+        # Not closed after the inspection: a close that came only after the
+        # splash's own end, as under load it did, would fail the test.
+        result, records = self.launch(app, inspect_at_ms=600, screenshot=screenshot)
         inspection = result.inspection
         self.assertIsNotNone(inspection, result.summary())
         self.assertEqual(inspection["dpi"], dpi)
         self.assertTrue(inspection["screenshot_saved"], inspection)
         image = self.screenshot(screenshot, inspection, name)
-        self.assertEqual(result.exit_code, 1, result.summary())
-        self.assertEqual(records, [])
+        self.assert_single_start(records, result)
         return inspection, image
 
     def check_common(self, inspection, image, width, height, tolerance):
@@ -296,17 +314,9 @@ class SplashInspectionTests(RuntimeCase):
         self.assertNotEqual(client_pixel(inspection, image, client["width"] // 2, picture_height - 1), BACKGROUND,
                             "the picture does not reach down to its last row")
 
-    def assert_matches_reference(self, inspection, image, name):
-        """The client area is the one in docs/NAME.png, a screenshot taken the
-        same way, but for the one-step rounding in which GDIs differ."""
-        reference = harness.read_rgb(REFERENCE_SCREENSHOTS / f"{name}.png")
-        self.assertEqual(image.size, reference.size)
-        difference = harness.compare(image, reference, harness.client_box(inspection))
-        self.assertTrue(difference.within(), f"docs/{name}.png: {difference}")
-
     def test_splash_at_96_dpi(self):
         inspection, image = self.inspect("splash-96dpi", 96)
-        self.assert_matches_reference(inspection, image, "splash-96dpi")
+        self.assert_matches_reference(image, "splash-96dpi")
         self.assertEqual(inspection["title"], "Tavrelo")
         self.assertEqual(inspection["style"] & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW, hex(inspection["style"]))
         self.assertTrue(inspection["style"] & WS_VISIBLE)
@@ -326,7 +336,7 @@ class SplashInspectionTests(RuntimeCase):
         self.addCleanup(self.prefix.set_dpi, 96)
         inspection, image = self.inspect("splash-120dpi", 120)
         self.check_common(inspection, image, mul_div(7305, 120, 1440), mul_div(7755, 120, 1440), 1)
-        self.assert_matches_reference(inspection, image, "splash-120dpi")
+        self.assert_matches_reference(image, "splash-120dpi")
         icons = inspection["icons"]
         # Icons are loaded at the system's icon sizes for this dpi.
         self.assertTrue(icons["class_big"]["present"] and icons["class_small"]["present"], icons)

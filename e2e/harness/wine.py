@@ -261,8 +261,15 @@ class Prefix:
         return self.reg("query", key, check=False, view=view).returncode == 0
 
     def set_dpi(self, dpi):
+        """The system dpi, for the programs started from now on. As Windows
+        applies a new dpi at the next sign-in, Wine's processes are ended:
+        Wine 10 gives the screen the dpi of the process that first set up
+        the display (its desktop), and scales the windows of programs whose
+        dpi differs from it; Wine 8 reads the setting in each program."""
         self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
                  "/d", str(dpi), "/f")
+        self.stop_server()
+        self.start_server()
 
 
 def reg_string(text):

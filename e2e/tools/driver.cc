@@ -287,16 +287,19 @@ std::string ProbeIcons(HWND window) {
 
 // --- the inspected splash ---------------------------------------------------
 
-// The rows of a screen area (screen coordinates) as GDI copies them through
-// the screen DC, so whatever is shown there is captured, whichever process
-// drew it: top row first, blue, green and red bytes per pixel, each row
-// padded to a multiple of 4 bytes. The reader knows the size from the area.
-bool CaptureRows(const RECT& area, std::string& rows) {
-  const int width = area.right - area.left;
-  const int height = area.bottom - area.top;
+// The rows of WINDOW's client area as GDI copies them through the window's
+// own DC, whichever process drew it: top row first, blue, green and red bytes
+// per pixel, each row padded to a multiple of 4 bytes. The reader knows the
+// size from the client area. Through the window's DC the system itself maps
+// the client area to the pixels it shows, so the copy needs no screen
+// coordinates: Wine 10 shows a maximised window whose frame reaches past the
+// screen's edges a frame's width away from where its window rectangle says.
+bool CaptureClientRows(HWND window, const RECT& client, std::string& rows) {
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
   if (width <= 0 || height <= 0) return false;
-  const tavrelo::WindowDc screen(nullptr);
-  const tavrelo::UniqueMemoryDc memory(screen.get() ? CreateCompatibleDC(screen.get()) : nullptr);
+  const tavrelo::WindowDc window_dc(window);
+  const tavrelo::UniqueMemoryDc memory(window_dc.get() ? CreateCompatibleDC(window_dc.get()) : nullptr);
   if (!memory) return false;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -306,10 +309,10 @@ bool CaptureRows(const RECT& area, std::string& rows) {
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  const tavrelo::UniqueGdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const tavrelo::UniqueGdiObject bitmap(CreateDIBSection(window_dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap || !bits) return false;
   const tavrelo::SelectedObject selected(memory.get(), bitmap.get());
-  if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY | CAPTUREBLT)) {
+  if (!BitBlt(memory.get(), 0, 0, width, height, window_dc.get(), client.left, client.top, SRCCOPY)) {
     return false;
   }
   GdiFlush();
@@ -362,17 +365,12 @@ std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
     out.Number("dpi", GetDeviceCaps(screen.get(), LOGPIXELSY));
   }
   if (!screenshot_path.empty()) {
-    // The whole window as it is on the screen. Only the part on the screen
-    // can be copied (a maximised window's frame reaches past the edges).
-    const RECT screen_rect = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
-                              GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                              GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-    RECT captured = {};
+    // The client area: what the program draws. The caption and frame are
+    // the system's, and their size differs between systems (and Wines).
     std::string rows;
-    const bool saved = !iconic && IntersectRect(&captured, &window_rect, &screen_rect) && CaptureRows(captured, rows) &&
-                       e2e::WriteToFile(screenshot_path, rows);
+    const bool saved = !iconic && CaptureClientRows(window, client, rows) && e2e::WriteToFile(screenshot_path, rows);
     out.Bool("screenshot_saved", saved);
-    if (saved) out.Raw("captured_rect", RectJson(captured));
+    if (saved) out.Raw("captured_rect", RectJson(client_screen));
   }
   out.Raw("icons", ProbeIcons(window));
   return out.Finish();
@@ -583,10 +581,14 @@ class Driver {
       const std::string_view name = action.name;
       if (name == "close") {
         Close();
-      } else if (name == "minimize") {
-        PostMessageW(splash_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-      } else if (name == "maximize") {
-        PostMessageW(splash_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+      } else if (name == "minimize" || name == "maximize") {
+        // Sent, not posted: it returns once the window is minimised or
+        // maximised, so that an inspection after it never finds it not yet
+        // changed or half done (maximised already, but still at its old
+        // size), as under load it did.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(splash_, WM_SYSCOMMAND, name == "minimize" ? SC_MINIMIZE : SC_MAXIMIZE, 0, SMTO_NORMAL,
+                            kPaintWaitMs, &ignored);
       } else if (name == "inspect") {
         inspection_ = InspectWindow(splash_, options_.screenshot);
       } else if (name == "modules") {
