@@ -14,8 +14,7 @@ setUpModule, tearDownModule = harness.module_session("tools")
 class StandInRuntimeTests(harness.SessionTestCase):
     def setUp(self):
         super().setUp()
-        self.folder = self.session.scratch(self._testMethodName)
-        self.record = self.folder / "records.jsonl"
+        self.record = self.scratch / "records.jsonl"
         self.program = harness.plant_standin(self.session, self.session.prefix.drive_c / "Tool Test" /
                                              f"{self._testMethodName}.exe")
 
@@ -43,16 +42,12 @@ class StandInRuntimeTests(harness.SessionTestCase):
 
 
 class DriverTests(harness.SessionTestCase):
-    def setUp(self):
-        super().setUp()
-        self.folder = self.session.scratch(self._testMethodName)
-
     def test_baseline_window(self):
         # The baseline program: one plain window, closed by its 2 s timer.
         app = self.session.c_folder("Baseline Tool")
         (app / "baseline.exe").write_bytes((self.session.config.tools / "baseline.exe").read_bytes())
         exe = self.session.prefix.windows_path(app / "baseline.exe")
-        result = harness.run_driver(self.session, exe, "C:\\", self.folder / "driver.json", inspect_at_ms=300)
+        result = harness.run_driver(self.session, exe, "C:\\", self.scratch / "driver.json", inspect_at_ms=300)
         self.assertEqual(result.exit_code, 0, result.summary())
         self.assertTrue(result.splash["seen"])
         self.assertEqual(result.inspection["title"], "Baseline")
@@ -66,7 +61,7 @@ class DriverTests(harness.SessionTestCase):
 
     def test_missing_program_is_reported_not_hidden(self):
         result = harness.run_driver(self.session, "C:\\missing.exe", "C:\\",
-                                    self.folder / "driver.json")
+                                    self.scratch / "driver.json")
         self.assertEqual(result["start_error"], 2)
         self.assertNotIn("exit_code", result.data)
 

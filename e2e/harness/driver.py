@@ -2,6 +2,7 @@
 wrote."""
 
 import json
+import ntpath
 import os
 
 from .wine import run_detached
@@ -44,6 +45,12 @@ class DriverResult:
         return self.data.get("splash", {})
 
     @property
+    def children(self):
+        """The processes the program started: pid, image and exit code (None
+        while still running), as the driver's job saw them."""
+        return self.data.get("children") or []
+
+    @property
     def inspection(self):
         return self.data.get("inspection")
 
@@ -58,9 +65,16 @@ class DriverResult:
         boxes = [box.get("text", "")[:80] for box in self.boxes]
         if "start_error" in self.data:
             return f"the driver could not start {self.data['exe']}: error {self.data['start_error']}"
+        children = [f"{ntpath.basename(child.get('image', '?'))} exit={exit_code_text(child.get('exit_code'))}"
+                    for child in self.children]
         return (f"exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
                 f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms boxes={boxes} "
-                f"result={self.path}")
+                f"children={children} result={os.path.basename(self.path)}")
+
+
+def exit_code_text(code):
+    """An exit code as people look it up: a status such as 0xc0000135 in hex."""
+    return f"{code:#x}" if isinstance(code, int) and code >= 0x10000 else str(code)
 
 
 def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_ms=30000, **options):
@@ -68,7 +82,9 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     path); OUT is the Unix path of the result file. Keyword options map to
     the driver's --options (close_at_ms -> --close-at-ms); Unix paths are
     given for screenshot and kill_when_file. TIMEOUT_MS counts from the
-    program's start, and the cost of starting a program is added to it."""
+    program's start, and the cost of starting a program is added to it.
+    Wine's error output of the run (the driver's, the program's and its
+    children's) is kept beside OUT, in OUT with .stderr.txt for .json."""
     prefix = session.prefix
     start_ms = round(session.program_start_seconds * 1000)
     program_timeout_ms = timeout_ms + start_ms  # the driver's wait, from the program's start
@@ -85,9 +101,12 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     # Our wait also covers starting the driver itself, and its writing up.
     completed = run_detached(session.command(*args), prefix.env(env, dll_overrides),
                              (program_timeout_ms + start_ms) / 1000 + 60)
+    stderr_file = os.path.splitext(out)[0] + ".stderr.txt"
+    with open(stderr_file, "wb") as handle:
+        handle.write(completed.stderr)
     if completed.returncode != 0 or not os.path.exists(out):
-        raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
-                           f"{completed.stderr.decode(errors='replace')[-2000:]}")
+        raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}), its error output "
+                           f"({os.path.basename(stderr_file)}): {completed.stderr.decode(errors='replace')[-2000:]}")
     with open(out, encoding="utf-8") as handle:
         return DriverResult(json.load(handle), out, completed.stderr)
 

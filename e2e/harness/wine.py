@@ -136,7 +136,9 @@ def base_environment(prefix, display):
     env.update({
         "WINEPREFIX": str(prefix),
         "DISPLAY": display,
-        "WINEDEBUG": "-all",
+        # Wine's error messages only: they are kept with a failed check's
+        # results (a program that could not start, a DLL not found).
+        "WINEDEBUG": "-all,err+all",
         # No crash dialog waiting for a user, no Mono/Gecko installers.
         "WINEDLLOVERRIDES": "winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d",
         # File names with non-ASCII characters are passed through as UTF-8.
