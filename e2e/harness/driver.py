@@ -8,6 +8,12 @@ import os
 from .wine import run_detached
 
 FILETIME_PER_SECOND = 10_000_000
+# ERROR_INTERNAL_ERROR from CreateProcess. Wine's NtCreateUserProcess returns
+# STATUS_INTERNAL_ERROR when the new process ended during its start-up, before
+# it told the server it had started, without an exit status of its own (its
+# Unix process died or was killed): Wine failed to start a program, whichever
+# program asked it to.
+WINE_COULD_NOT_START = 1359
 UNIX_EPOCH_FILETIME = 116_444_736_000_000_000  # 1970-01-01 in 100 ns since 1601-01-01
 
 
@@ -60,14 +66,26 @@ class DriverResult:
         end = self.data.get("exit_time") or self.data["exit_seen_time"]
         return (end - filetime) / FILETIME_PER_SECOND
 
+    def wine_fault(self):
+        """Why this run failed through a fault of Wine's, not of the program
+        under test, or "": the driver, or the launcher (its box says so),
+        could not start a program because Wine could not."""
+        texts = [str(self.data.get("start_error"))] + [box.get("text", "") for box in self.boxes]
+        if any(text == str(WINE_COULD_NOT_START) or f"Error {WINE_COULD_NOT_START}:" in text for text in texts):
+            return (f"A FAULT OF WINE, NOT OF THE LAUNCHER: Wine could not start a program (error "
+                    f"{WINE_COULD_NOT_START}, its new process ended during its start-up; see the children's exit "
+                    "codes and Wine's error output kept with the results)")
+        return ""
+
     def summary(self):
         """A short text for assertion messages."""
         boxes = [box.get("text", "")[:80] for box in self.boxes]
+        fault = self.wine_fault() + " " if self.wine_fault() else ""
         if "start_error" in self.data:
-            return f"the driver could not start {self.data['exe']}: error {self.data['start_error']}"
+            return f"{fault}the driver could not start {self.data['exe']}: error {self.data['start_error']}"
         children = [f"{ntpath.basename(child.get('image', '?'))} exit={exit_code_text(child.get('exit_code'))}"
                     for child in self.children]
-        return (f"exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
+        return (f"{fault}exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
                 f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms boxes={boxes} "
                 f"children={children} result={os.path.basename(self.path)}")
 
