@@ -64,6 +64,8 @@ class HardeningCase(harness.LauncherTestCase):
         self.assertTrue(text.startswith(START_FAILED + "\r\n\r\nError "), text)
         self.assertIn(f"Error {error}: ", text)
         self.assertEqual(result.exit_code, EXIT_START_FAILED, result.summary())
+        # The system's exit time: 3 s is far from a linger of 10 s and leaves
+        # the rest to a loaded machine's exit.
         self.assertLess(result.exit_seconds_after(result.boxes[-1]["seen_time"]), 3.0, "no linger after a failure")
         return text
 
