@@ -653,10 +653,13 @@ class Driver {
       const std::string_view name = action.name;
       if (name == "close") {
         Close();
-      } else if (name == "minimize") {
-        PostMessageW(splash_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-      } else if (name == "maximize") {
-        PostMessageW(splash_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+      } else if (name == "minimize" || name == "maximize") {
+        // Sent, not posted: the window has taken its new state when the
+        // call returns, so a later inspection sees it however slowly a
+        // loaded machine lets the program's thread get to its messages.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(splash_, WM_SYSCOMMAND, name == "minimize" ? SC_MINIMIZE : SC_MAXIMIZE, 0, SMTO_NORMAL,
+                            kPaintWaitMs, &ignored);
       } else if (name == "inspect") {
         inspection_ = InspectWindow(splash_, options_.screenshot);
       } else if (name == "modules") {
