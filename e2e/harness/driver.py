@@ -51,6 +51,16 @@ class DriverResult:
         return self.data.get("splash", {})
 
     @property
+    def stall_seconds(self):
+        """The longest the driver went without looking at the program in this
+        run (its longest poll). Emulated or on a loaded machine, programs are
+        kept from running for seconds at a time, the launcher as much as the
+        driver: a bound on how late the launcher does something allows this
+        much more, measured in the same run. A launcher that is late by its
+        own fault (a linger of 10 s, say) stays far beyond it."""
+        return self.data.get("longest_poll_ms", 0) / 1000
+
+    @property
     def children(self):
         """The processes the program started: pid, image and exit code (None
         while still running), as the driver's job saw them."""
