@@ -93,8 +93,8 @@ class DriverResult:
         fault = self.wine_fault() + " " if self.wine_fault() else ""
         if "start_error" in self.data:
             return f"{fault}the driver could not start {self.data['exe']}: error {self.data['start_error']}"
-        # A child that ended before it started has no image name yet.
-        children = [f"{ntpath.basename(child.get('image') or '(not started)')} "
+        # A child that has not finished starting (or never did) has no image name.
+        children = [f"{ntpath.basename(child.get('image') or '(no image name)')} "
                     f"exit={exit_code_text(child.get('exit_code'))}" for child in self.children]
         return (f"{fault}exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
                 f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms boxes={boxes} "

@@ -153,7 +153,7 @@ class DriverResultTests(unittest.TestCase):
         result = self.result(children=[{"pid": 8, "image": "C:\\jre\\bin\\java.exe", "exit_code": 0xC0000135},
                                        {"pid": 9, "image": "C:\\jre\\bin\\java.exe", "exit_code": None},
                                        {"pid": 10, "image": "", "exit_code": 0}])
-        self.assertIn("children=['java.exe exit=0xc0000135', 'java.exe exit=None', '(not started) exit=0']",
+        self.assertIn("children=['java.exe exit=0xc0000135', 'java.exe exit=None', '(no image name) exit=0']",
                       result.summary())
 
 
