@@ -24,6 +24,36 @@ from harness.xvfb import Xvfb  # noqa: E402
 SKIPPED = 77
 
 
+class ResultKeepingFailures(unittest.TextTestResult):
+    """Keeps the results folder of each failed or broken test (the tests'
+    keep_results) and names it under its failure: a failure then explains
+    itself without a rerun."""
+
+    def addFailure(self, test, err):
+        super().addFailure(test, self.noted(test, err))
+
+    def addError(self, test, err):
+        super().addError(test, self.noted(test, err))
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err and self.noted(test, err))
+
+    @staticmethod
+    def noted(test, err):
+        keep = getattr(test, "keep_results", None)
+        try:
+            folder = keep and keep()
+        except OSError as error:
+            folder = f"nowhere: {error}"
+        if folder:
+            err[1].add_note(f"results kept in {folder}")
+        return err
+
+
+class RunnerKeepingFailures(unittest.TextTestRunner):
+    resultclass = ResultKeepingFailures
+
+
 def make_template(template, display):
     xvfb = None
     try:
@@ -62,7 +92,7 @@ def main(argv):
             return SKIPPED
         print(f"error: the i686 tests cannot run: {wine.wow64_problem()}", file=sys.stderr)
         return 1
-    program = unittest.main(module=argv[1], argv=[argv[0]] + argv[2:], exit=False)
+    program = unittest.main(module=argv[1], argv=[argv[0]] + argv[2:], exit=False, testRunner=RunnerKeepingFailures)
     result = program.result
     if not result.wasSuccessful():
         return 1

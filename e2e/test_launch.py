@@ -81,7 +81,10 @@ class CommandLineTests(RuntimeCase):
         self.assertGreater(splash["gone_ms"] - splash["visible_ms"], 1900, result.summary())
         since_splash = (record["start_time"] - splash["visible_time"]) / harness.FILETIME_PER_SECOND
         self.assertGreater(since_splash, 1.8, result.summary())
-        self.assertLess(since_splash, 3.5, result.summary())
+        # 1.5 s over the timer for a late tick and start, and whatever this
+        # run's stalls were (see stall_seconds); a start that waits for
+        # anything more (the linger) is far beyond.
+        self.assertLess(since_splash, 3.5 + result.stall_seconds, result.summary())
         self.assertGreaterEqual(record["start_time"], splash["gone_time"] - 200_000, result.summary())
 
     def test_literal_command_line_pieces(self):
@@ -164,7 +167,10 @@ class LingerTests(RuntimeCase):
         self.assertEqual(result.exit_code, 0, result.summary())
         linger = result.exit_seconds_after(record["start_time"])
         self.assertGreaterEqual(linger, 9.8, result.summary())
-        self.assertLessEqual(linger, 11.0, result.summary())
+        # From the runtime's creation to the launcher's exit, both as the
+        # system recorded them: only the launcher's own Sleep and exit count,
+        # not the driver's polling; 1 s is left, and this run's stalls.
+        self.assertLessEqual(linger, 11.0 + result.stall_seconds, result.summary())
         self.assert_no_boxes(result)
 
 
@@ -180,7 +186,11 @@ class EarlyCloseTests(RuntimeCase):
                 closed_ms = result["actions"]["close"]
                 self.assertGreaterEqual(closed_ms, 0, result.summary())
                 self.assertEqual(result.exit_code, 1, result.summary())
-                self.assertLess(result["exit_seen_ms"] - closed_ms, 1000, result.summary())
+                # At once: within 1 s and this run's stalls (stall_seconds); a
+                # launcher that went on to its timer would start the runtime
+                # and then linger 10 s.
+                self.assertLess(result["exit_seen_ms"] - closed_ms, 1000 + result["longest_poll_ms"],
+                                result.summary())
                 self.assert_no_boxes(result)
                 # A runtime started as the launcher ended has recorded by now.
                 time.sleep(0.3 + 2 * self.session.program_start_seconds)
@@ -257,7 +267,9 @@ class StartFailureTests(harness.LauncherTestCase):
         self.assertEqual(result.exit_code, 2, result.summary())
         # It waited for the OK, then ended at once.
         self.assertGreaterEqual(result["exit_seen_ms"], box["dismiss_ms"], result.summary())
-        self.assertLess(result["exit_seen_ms"] - box["gone_ms"], 1000, result.summary())
+        # Within 1 s and this run's stalls (stall_seconds); one that lingered
+        # after the box would take 10 s more.
+        self.assertLess(result["exit_seen_ms"] - box["gone_ms"], 1000 + result["longest_poll_ms"], result.summary())
         self.assertGreaterEqual(box["gone_ms"] - box["seen_ms"], 1000, result.summary())
         return box
 
@@ -419,13 +431,8 @@ class WindowsXpTests(RuntimeCase):
 
     def version_seen(self):
         """What `ver` prints in the prefix, from a program of the launcher's
-        bitness. A 32-bit program has been seen to fail to start once, without
-        a word, and then start: it is tried a second time."""
-        for _ in range(2):
-            completed = self.prefix.run(["cmd", "/c", "ver"], check=False, bitness=self.session.bitness)
-            if completed.returncode == 0:
-                return completed.stdout.decode(errors="replace")
-        return f"cmd /c ver failed with {completed.returncode}"
+        bitness; a cmd that did not run raises with Wine's error output."""
+        return self.prefix.run(["cmd", "/c", "ver"], bitness=self.session.bitness).stdout.decode(errors="replace")
 
     def test_launches_hidden_with_the_exact_command_line_and_exits_0(self):
         app = self.app_folder("Xp Test", "App Folder With Spaces")

@@ -2,11 +2,18 @@
 wrote."""
 
 import json
+import ntpath
 import os
 
 from .wine import run_detached
 
 FILETIME_PER_SECOND = 10_000_000
+# ERROR_INTERNAL_ERROR from CreateProcess. Wine's NtCreateUserProcess returns
+# STATUS_INTERNAL_ERROR when the new process ended during its start-up, before
+# it told the server it had started, without an exit status of its own (its
+# Unix process died or was killed): Wine failed to start a program, whichever
+# program asked it to.
+WINE_COULD_NOT_START = 1359
 UNIX_EPOCH_FILETIME = 116_444_736_000_000_000  # 1970-01-01 in 100 ns since 1601-01-01
 
 
@@ -44,6 +51,22 @@ class DriverResult:
         return self.data.get("splash", {})
 
     @property
+    def stall_seconds(self):
+        """The longest the driver went without looking at the program in this
+        run (its longest poll). Emulated or on a loaded machine, programs are
+        kept from running for seconds at a time, the launcher as much as the
+        driver: a bound on how late the launcher does something allows this
+        much more, measured in the same run. A launcher that is late by its
+        own fault (a linger of 10 s, say) stays far beyond it."""
+        return self.data.get("longest_poll_ms", 0) / 1000
+
+    @property
+    def children(self):
+        """The processes the program started: pid, image and exit code (None
+        while still running), as the driver's job saw them."""
+        return self.data.get("children") or []
+
+    @property
     def inspection(self):
         return self.data.get("inspection")
 
@@ -53,14 +76,34 @@ class DriverResult:
         end = self.data.get("exit_time") or self.data["exit_seen_time"]
         return (end - filetime) / FILETIME_PER_SECOND
 
+    def wine_fault(self):
+        """Why this run failed through a fault of Wine's, not of the program
+        under test, or "": the driver, or the launcher (its box says so),
+        could not start a program because Wine could not."""
+        texts = [str(self.data.get("start_error"))] + [box.get("text", "") for box in self.boxes]
+        if any(text == str(WINE_COULD_NOT_START) or f"Error {WINE_COULD_NOT_START}:" in text for text in texts):
+            return (f"A FAULT OF WINE, NOT OF THE LAUNCHER: Wine could not start a program (error "
+                    f"{WINE_COULD_NOT_START}, its new process ended during its start-up; see the children's exit "
+                    "codes and Wine's error output kept with the results)")
+        return ""
+
     def summary(self):
         """A short text for assertion messages."""
         boxes = [box.get("text", "")[:80] for box in self.boxes]
+        fault = self.wine_fault() + " " if self.wine_fault() else ""
         if "start_error" in self.data:
-            return f"the driver could not start {self.data['exe']}: error {self.data['start_error']}"
-        return (f"exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
+            return f"{fault}the driver could not start {self.data['exe']}: error {self.data['start_error']}"
+        # A child that has not finished starting (or never did) has no image name.
+        children = [f"{ntpath.basename(child.get('image') or '(no image name)')} "
+                    f"exit={exit_code_text(child.get('exit_code'))}" for child in self.children]
+        return (f"{fault}exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
                 f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms boxes={boxes} "
-                f"result={self.path}")
+                f"children={children} result={os.path.basename(self.path)}")
+
+
+def exit_code_text(code):
+    """An exit code as people look it up: a status such as 0xc0000135 in hex."""
+    return f"{code:#x}" if isinstance(code, int) and code >= 0x10000 else str(code)
 
 
 def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_ms=30000, **options):
@@ -68,7 +111,9 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     path); OUT is the Unix path of the result file. Keyword options map to
     the driver's --options (close_at_ms -> --close-at-ms); Unix paths are
     given for screenshot and kill_when_file. TIMEOUT_MS counts from the
-    program's start, and the cost of starting a program is added to it."""
+    program's start, and the cost of starting a program is added to it.
+    Wine's error output of the run (the driver's, the program's and its
+    children's) is kept beside OUT, in OUT with .stderr.txt for .json."""
     prefix = session.prefix
     start_ms = round(session.program_start_seconds * 1000)
     program_timeout_ms = timeout_ms + start_ms  # the driver's wait, from the program's start
@@ -85,9 +130,12 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     # Our wait also covers starting the driver itself, and its writing up.
     completed = run_detached(session.command(*args), prefix.env(env, dll_overrides),
                              (program_timeout_ms + start_ms) / 1000 + 60)
+    stderr_file = os.path.splitext(out)[0] + ".stderr.txt"
+    with open(stderr_file, "wb") as handle:
+        handle.write(completed.stderr)
     if completed.returncode != 0 or not os.path.exists(out):
-        raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}): "
-                           f"{completed.stderr.decode(errors='replace')[-2000:]}")
+        raise RuntimeError(f"tavrelo-driver failed ({completed.returncode}), its error output "
+                           f"({os.path.basename(stderr_file)}): {completed.stderr.decode(errors='replace')[-2000:]}")
     with open(out, encoding="utf-8") as handle:
         return DriverResult(json.load(handle), out, completed.stderr)
 

@@ -45,8 +45,8 @@ class LauncherTestCase(SessionTestCase):
 
     def setUp(self):
         super().setUp()
-        self.scratch = self.session.scratch(self._testMethodName)
         self.record_file = self.scratch / "java-records.jsonl"
+        self._launches = 0
 
     @property
     def prefix(self):
@@ -95,14 +95,10 @@ class LauncherTestCase(SessionTestCase):
         child_env.update(env or {})
         if kill_on_record:
             options.setdefault("kill_when_file", self.record_file)
-        result = run_driver(self.session, app.exe, cwd, self.scratch / "driver.json", env=child_env, **options)
-        self._keep_result(result)
+        self._launches += 1
+        result = run_driver(self.session, app.exe, cwd, self.scratch / f"launch-{self._launches}.json",
+                            env=child_env, **options)
         return result, read_records(self.record_file)
-
-    def _keep_result(self, result):
-        target = self.session.artifact(f"{self.session.name}-results")
-        target.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(result.path, target / f"{type(self).__name__}.{self._testMethodName}.json")
 
     def screenshot(self, path, inspection, name=None):
         """The screenshot the driver saved in PATH during INSPECTION, as an RGB

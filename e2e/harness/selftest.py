@@ -13,6 +13,7 @@ from PIL import Image
 
 from . import config as config_module
 from . import wine
+from .driver import DriverResult
 from .images import compare, hex_colour, read_rgb, resembles
 from .launch import BACKGROUND, expected_command, expected_picture, mul_div
 from .session import Session
@@ -128,6 +129,32 @@ class PictureResemblanceTests(unittest.TestCase):
                 with self.subTest(path.name, fault=fault):
                     matches, reason = resembles(image, expected)
                     self.assertFalse(matches, reason)
+
+
+class DriverResultTests(unittest.TestCase):
+    BOX = "The Java application could not be started.\r\n\r\nError {}: {}"
+
+    def result(self, **data):
+        return DriverResult({"exe": "C:\\App\\tavrelo.exe", "exit_code": 2, "message_boxes": [], **data},
+                            "/results/launch-1.json")
+
+    def test_wine_failing_to_start_a_program_is_named_as_wine_s_fault(self):
+        for result in (self.result(message_boxes=[{"text": self.BOX.format(1359, "Internal error.")}]),
+                       self.result(start_error=1359)):
+            self.assertTrue(result.summary().startswith("A FAULT OF WINE, NOT OF THE LAUNCHER"), result.summary())
+
+    def test_other_start_failures_are_not(self):
+        for result in (self.result(message_boxes=[{"text": self.BOX.format(2, "File not found.")}]),
+                       self.result(start_error=2), self.result()):
+            self.assertEqual(result.wine_fault(), "")
+            self.assertNotIn("WINE", result.summary())
+
+    def test_children_are_listed_with_their_exit_status(self):
+        result = self.result(children=[{"pid": 8, "image": "C:\\jre\\bin\\java.exe", "exit_code": 0xC0000135},
+                                       {"pid": 9, "image": "C:\\jre\\bin\\java.exe", "exit_code": None},
+                                       {"pid": 10, "image": "", "exit_code": 0}])
+        self.assertIn("children=['java.exe exit=0xc0000135', 'java.exe exit=None', '(no image name) exit=0']",
+                      result.summary())
 
 
 class ConfigTests(unittest.TestCase):

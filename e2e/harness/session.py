@@ -60,6 +60,7 @@ class Session:
             self.prefix.start_server()
             self.program_start_seconds = self.measure_program_start()
             self.config.artifacts.mkdir(parents=True, exist_ok=True)
+            shutil.rmtree(self.failures_folder(), ignore_errors=True)  # an earlier run's
         except BaseException:
             self.stop()
             raise
@@ -125,6 +126,10 @@ class Session:
     def artifact(self, name):
         return self.config.artifacts / name
 
+    def failures_folder(self):
+        """Where the results of this module's failed tests are kept."""
+        return self.artifact(f"{self.name}-failures")
+
 
 class SessionTestCase(unittest.TestCase):
     """Test case whose module shares one Session (set by the module's
@@ -136,6 +141,22 @@ class SessionTestCase(unittest.TestCase):
         if self.session is None:
             self.skipTest("no session")
         self._test_started = time.monotonic()
+        self.scratch = self.session.scratch(self._testMethodName)
+
+    def keep_results(self):
+        """Copies what this test left in its scratch folder (each launch's
+        driver record with the exit codes of the program and its children
+        and any box text, Wine's error output of that launch, the stand-in
+        runtime's records, screenshots) to the artifacts folder, where it
+        outlives the session, and returns that copy's path (None before the
+        test had a scratch folder). Called for a failed test
+        (run_module.py), whose failure then names it."""
+        if getattr(self, "scratch", None) is None:
+            return None
+        target = self.session.failures_folder() / f"{type(self).__name__}.{self._testMethodName}"
+        shutil.rmtree(target, ignore_errors=True)
+        shutil.copytree(self.scratch, target)
+        return target
 
     def tearDown(self):
         if self.session is not None:

@@ -136,7 +136,9 @@ def base_environment(prefix, display):
     env.update({
         "WINEPREFIX": str(prefix),
         "DISPLAY": display,
-        "WINEDEBUG": "-all",
+        # Wine's error messages only: they are kept with a failed check's
+        # results (a program that could not start, a DLL not found).
+        "WINEDEBUG": "-all,err+all",
         # No crash dialog waiting for a user, no Mono/Gecko installers.
         "WINEDLLOVERRIDES": "winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d",
         # File names with non-ASCII characters are passed through as UTF-8.
@@ -175,7 +177,10 @@ class Prefix:
         result = run_detached(program_command(bitness, *args), env or self.env(), timeout)
         if check and result.returncode != 0:
             output = (result.stdout + result.stderr).decode(errors="replace")
-            raise RuntimeError(f"wine {args} failed with {result.returncode}: {output[-2000:]}")
+            # A Wine tool (reg, cmd) that did not run is Wine's fault, not the
+            # launcher's; its output, Wine's errors included, says why.
+            raise RuntimeError(f"wine {args} failed with {result.returncode} (a tool under Wine, not the launcher): "
+                               f"{output[-2000:] or 'no output'}")
         return result
 
     def start_server(self):
@@ -230,15 +235,10 @@ class Prefix:
     # --- registry ---------------------------------------------------------
 
     def reg(self, *args, check=True, view=None):
-        """reg.exe in the prefix's registry view (or VIEW). Under load, reg.exe
-        has been seen to fail once with no word of why, and then succeed: a
-        write that must succeed (CHECK) is tried a second time."""
+        """reg.exe in the prefix's registry view (or VIEW); with CHECK, a
+        failure raises, with reg.exe's and Wine's error output."""
         view = view or self.view
-        args = ["reg", *args, *([view] if view else [])]
-        result = self.run(args, check=False)
-        if check and result.returncode != 0:
-            result = self.run(args)
-        return result
+        return self.run(["reg", *args, *([view] if view else [])], check=check)
 
     def reg_delete_tree(self, key, view=None):
         # Absent keys are fine: the point is that the key is gone afterwards.

@@ -1,13 +1,62 @@
 // The smallest comparable Win32 program: one plain overlapped window with a
 // client area of 487 x 517 pixels at 96 dpi (scaled with the screen's dpi),
 // closed on its first 2000 ms timer tick. A reference point for measuring
-// what the launcher's own splash costs in time and memory.
+// what the launcher's own splash costs in time and memory. With
+// TAVRELO_BASELINE_RECORD set it appends to that file, when it closes, when
+// it showed and destroyed its window as the system clock had it
+// (FILETIME units, the clock of the driver's stamps), so that the driver's
+// timings can be checked against the window's own.
 #include <windows.h>
+
+#include <cstdint>
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"TavreloBaseline";
 constexpr UINT_PTR kTimerId = 1;
+
+// Before and after ShowWindow, and before and after DestroyWindow.
+std::uint64_t g_times[4] = {};
+
+std::uint64_t Now() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// Appends {"show_begin":..,"show_end":..,"destroy_begin":..,"destroy_end":..}
+// as one line, without the C++ library, so that the reference stays small.
+void WriteRecord() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"TAVRELO_BASELINE_RECORD", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  static const char* const kNames[] = {"show_begin", "show_end", "destroy_begin", "destroy_end"};
+  char line[256];
+  char* out = line;
+  for (int i = 0; i < 4; ++i) {
+    *out++ = i == 0 ? '{' : ',';
+    *out++ = '"';
+    for (const char* name = kNames[i]; *name;) *out++ = *name++;
+    *out++ = '"';
+    *out++ = ':';
+    char digits[24];
+    int count = 0;
+    std::uint64_t value = g_times[i];
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value);
+    while (count) *out++ = digits[--count];
+  }
+  *out++ = '}';
+  *out++ = '\n';
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line, static_cast<DWORD>(out - line), &written, nullptr);
+  CloseHandle(file);
+}
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -17,7 +66,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     case WM_TIMER:
       if (wparam == kTimerId) {
         KillTimer(window, kTimerId);
+        g_times[2] = Now();
         DestroyWindow(window);
+        g_times[3] = Now();
       }
       return 0;
     case WM_DESTROY:
@@ -52,7 +103,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
                                 frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
                                 nullptr);
   if (!window) return 1;
+  g_times[0] = Now();
   ShowWindow(window, show_command);
+  g_times[1] = Now();
   UpdateWindow(window);
 
   MSG message;
@@ -60,5 +113,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  WriteRecord();
   return 0;
 }

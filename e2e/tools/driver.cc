@@ -7,7 +7,8 @@
 // (caption, text, buttons, icon, owner) and dismissed with the OK button
 // after --dismiss-after-ms. Timed actions on the splash (close, minimise,
 // maximise, inspect, list the loaded modules) count from the moment it was
-// first seen visible.
+// first seen visible. The program runs in a job of the driver's, so every
+// process it starts is named and its exit code reported too.
 #include <windows.h>
 #include <psapi.h>
 
@@ -407,6 +408,67 @@ std::string ModulesJson(HANDLE process) {
       .Finish();
 }
 
+// --- the program's children ------------------------------------------------
+
+// Watches the processes that the program starts: the job's completion port
+// names each one as it is created, and a handle opened then keeps its exit
+// code readable after it ends. A child that dies during its start-up, before
+// the program's CreateProcess returns, is listed too, while the driver opened
+// it in time (within one poll).
+class ChildWatch {
+ public:
+  bool Join(HANDLE process) {
+    job_ = e2e::UniqueKernelHandle(CreateJobObjectW(nullptr, nullptr));
+    port_ = e2e::UniqueKernelHandle(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+    if (!job_ || !port_) return false;
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT link = {job_.get(), port_.get()};
+    return SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation, &link, sizeof link) &&
+           AssignProcessToJobObject(job_.get(), process);
+  }
+
+  void Poll(DWORD program_pid) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED pid = nullptr;
+    while (port_ && GetQueuedCompletionStatus(port_.get(), &message, &key, &pid, 0)) {
+      const auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pid));
+      if (message != JOB_OBJECT_MSG_NEW_PROCESS || id == program_pid) continue;
+      children_.push_back({id, e2e::UniqueKernelHandle(OpenProcess(
+                                   SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))});
+    }
+  }
+
+  std::string Json() const {
+    std::vector<std::string> list;
+    for (const Child& child : children_) {
+      e2e::JsonObject out;
+      out.Unsigned("pid", child.pid);
+      DWORD exit_code = 0;
+      std::wstring image(32768, L'\0');
+      DWORD length = static_cast<DWORD>(image.size());
+      if (!child.process) {
+        out.Text("error", L"ended before the driver could open it");
+      } else {
+        image.resize(QueryFullProcessImageNameW(child.process.get(), 0, image.data(), &length) ? length : 0);
+        out.Text("image", image);
+        const bool ended = GetExitCodeProcess(child.process.get(), &exit_code) && exit_code != STILL_ACTIVE;
+        out.Raw("exit_code", ended ? std::to_string(exit_code) : "null");
+      }
+      list.push_back(out.Finish());
+    }
+    return e2e::JsonArray(list);
+  }
+
+ private:
+  struct Child {
+    DWORD pid;
+    e2e::UniqueKernelHandle process;
+  };
+  e2e::UniqueKernelHandle job_;
+  e2e::UniqueKernelHandle port_;
+  std::vector<Child> children_;
+};
+
 // --- the run ----------------------------------------------------------------
 
 struct Action {
@@ -441,19 +503,26 @@ class Driver {
     }
     PROCESS_INFORMATION started = {};
     start_time_ = e2e::PreciseNow();
-    if (!CreateProcessW(options_.exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        options_.cwd.empty() ? nullptr : options_.cwd.c_str(), &startup, &started)) {
+    // Started suspended, so that it is in the job before it can start anything.
+    if (!CreateProcessW(options_.exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, options_.cwd.empty() ? nullptr : options_.cwd.c_str(), &startup, &started)) {
       start_error_ = GetLastError();
       return Write() ? 0 : 1;
     }
     process_ = e2e::UniqueKernelHandle(started.hProcess);
     e2e::UniqueKernelHandle thread(started.hThread);
     pid_ = started.dwProcessId;
+    watching_children_ = children_.Join(process_.get());
+    ResumeThread(thread.get());
 
+    now_ = e2e::PreciseNow();
     for (;;) {
       const DWORD waited = WaitForSingleObject(process_.get(), kPollMilliseconds);
+      const std::uint64_t before = now_;
       now_ = e2e::PreciseNow();
+      longest_poll_ = std::max(longest_poll_, now_ - before);
       SampleCounters();
+      children_.Poll(pid_);
       if (waited != WAIT_TIMEOUT) break;
       ScanWindows();
       NoteGone(false);
@@ -470,6 +539,7 @@ class Driver {
     }
     NoteGone(true);
     SampleCounters();
+    children_.Poll(pid_);
     return Write() ? 0 : 1;
   }
 
@@ -635,6 +705,9 @@ class Driver {
         .Unsigned("exit_time", exit_time_)
         .Unsigned("exit_seen_time", now_)
         .Number("exit_seen_ms", Elapsed())
+        // The longest time between two looks at the windows: what the driver
+        // saw happen can have happened up to this much earlier.
+        .Number("longest_poll_ms", static_cast<std::int64_t>(longest_poll_ / 10000))
         .Unsigned("peak_working_set", peak_working_set_);
 
     e2e::JsonObject splash;
@@ -654,7 +727,8 @@ class Driver {
         .Raw("message_boxes", e2e::JsonArray(boxes))
         .Raw("actions", actions.Finish())
         .Raw("inspection", inspection_.empty() ? "null" : inspection_)
-        .Raw("modules", modules_.empty() ? "null" : modules_);
+        .Raw("modules", modules_.empty() ? "null" : modules_)
+        .Raw("children", watching_children_ ? children_.Json() : "null");
     if (options_.close_how == L"altf4") out.Bool("close_was_foreground", close_was_foreground_);
     return e2e::WriteToFile(options_.out, out.Finish() + "\n");
   }
@@ -666,6 +740,7 @@ class Driver {
   DWORD start_error_ = 0;
   std::uint64_t start_time_ = 0;
   std::uint64_t now_ = 0;
+  std::uint64_t longest_poll_ = 0;
   std::uint64_t creation_time_ = 0;
   std::uint64_t exit_time_ = 0;
   std::uint64_t peak_working_set_ = 0;
@@ -679,6 +754,8 @@ class Driver {
   std::int64_t splash_gone_ms_ = -1;
   bool close_was_foreground_ = false;
   std::vector<MessageBoxRecord> boxes_;
+  ChildWatch children_;
+  bool watching_children_ = false;
   std::string inspection_;
   std::string modules_;
 };
