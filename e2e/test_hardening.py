@@ -76,20 +76,30 @@ class AppFolderTests(HardeningCase):
         # No program can be started from such a folder through CreateProcess
         # (the driver's way), so the launcher is started by the Wine loader of
         # its bitness from the Unix side, as a shell would, and runs to its end
-        # unwatched. It is named by its full path: given a bare name and such
-        # a working folder, Wine 10's 32-bit loader hands it to start.exe,
-        # which does not find it ("ShellExecuteEx failed: File not found").
+        # unwatched.
         jre = self.make_jre("jre")
         self.use_runtimes([("1.6", jre.home)])
         parts = [f"level {i:02d} of a deep application folder" for i in range(8)]
         app = self.make_app(*parts)
         self.assertGreater(len(app.win), 260)
         env = self.prefix.env({"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)})
-        # No pipes: Wine's services inherit them and outlive the program.
-        completed = subprocess.run(self.session.command(app.unix / "tavrelo.exe"), cwd=app.unix, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                   timeout=60 + 2 * self.session.program_start_seconds)
+        # Wine's output goes to a file, not a pipe: Wine's services inherit
+        # it and outlive the program.
+        output = self.scratch / "wine-output.txt"
+        with open(output, "wb") as sink:
+            completed = subprocess.run(self.session.command("tavrelo.exe"), cwd=app.unix, env=env,
+                                       stdin=subprocess.DEVNULL, stdout=sink, stderr=sink,
+                                       timeout=60 + 2 * self.session.program_start_seconds)
         ended = time.time()
+        said = output.read_text(errors="replace")
+        if "ShellExecuteEx failed" in said and not self.record_file.exists():
+            # Wine 10 cannot open such a working folder for a 32-bit program
+            # and hands the program to start.exe, which does not find it,
+            # whether it is named by its name or its full Unix or Windows
+            # path: the launcher never ran. Wine 8, and Wine 10 for x86_64,
+            # start it.
+            self.skipTest("this Wine cannot start a 32-bit program from a folder deeper than 260 characters: "
+                          + " ".join(said.split())[-300:])
         self.assertEqual(completed.returncode, EXIT_LAUNCHED)
         records = harness.read_records(self.record_file)
         self.assertEqual(len(records), 1)
