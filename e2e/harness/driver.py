@@ -83,8 +83,9 @@ class DriverResult:
         texts = [str(self.data.get("start_error"))] + [box.get("text", "") for box in self.boxes]
         if any(text == str(WINE_COULD_NOT_START) or f"Error {WINE_COULD_NOT_START}:" in text for text in texts):
             return (f"A FAULT OF WINE, NOT OF THE LAUNCHER: Wine could not start a program (error "
-                    f"{WINE_COULD_NOT_START}, its new process ended during its start-up; see the children's exit "
-                    "codes and Wine's error output kept with the results)")
+                    f"{WINE_COULD_NOT_START}, its new process ended during its start-up, as when Wine cannot map "
+                    "its shared user data at 0x7ffe0000 there: 'failed to map the shared user data: c0000018'; see "
+                    "the children's exit codes and Wine's error output kept with the results)")
         return ""
 
     def summary(self):
