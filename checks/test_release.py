@@ -252,8 +252,9 @@ class SignedReleaseTests(ReleaseCase):
         new, toolchain = f"tavrelo-{VERSION}-{commit}.exe", f"tavrelo-{VERSION}-{commit}.toolchain.txt"
         self.assertEqual(sorted(os.listdir(later / "dist")), sorted(["SHA256SUMS", *self.names, new, toolchain]))
         sums = (later / "dist" / "SHA256SUMS").read_text()
-        self.assertEqual(sums, (self.dist / "SHA256SUMS").read_text() + "\n".join(sums.splitlines()[-2:]) + "\n")
-        self.assertTrue(sums.endswith(f"  {new}\n{sums.splitlines()[-1]}\n") and sums.endswith(f"  {toolchain}\n"))
+        earlier, added = sums.splitlines()[:-2], sums.splitlines()[-2:]
+        self.assertEqual(earlier, (self.dist / "SHA256SUMS").read_text().splitlines())
+        self.assertEqual([line.split("  ")[1] for line in added], [new, toolchain])
         # The same sources give the same bytes, built minutes apart in other
         # folders, and the unsigned exe is checked as it is.
         self.assertEqual((later / "dist" / new).read_bytes(), self.unsigned.read_bytes())
