@@ -4,6 +4,7 @@
 import os
 import re
 import struct
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -215,18 +216,26 @@ class RegResult:
 
 
 class LoaderTests(unittest.TestCase):
-    def test_each_program_starts_through_the_loader_of_its_bitness(self):
+    def test_each_program_starts_through_the_loader_of_its_bitness_without_randomisation(self):
         # The 64-bit loader hands a 32-bit program to start.exe, which cannot
         # find it from a working folder deeper than 260 characters.
+        unrandomised = ["setarch", "-R"]
         with mock.patch.object(wine, "loader", return_value="/usr/lib/wine/wine64"):
-            self.assertEqual(wine.program_command("i686", "a.exe"), ["/usr/lib/wine/wine", "a.exe"])
-            self.assertEqual(wine.program_command("x86_64", "a.exe"), ["/usr/lib/wine/wine64", "a.exe"])
-            self.assertEqual(Session("x", bitness="i686").command("t.exe")[0], "/usr/lib/wine/wine")
+            self.assertEqual(wine.program_command("i686", "a.exe"), unrandomised + ["/usr/lib/wine/wine", "a.exe"])
+            self.assertEqual(wine.program_command("x86_64", "a.exe"), unrandomised + ["/usr/lib/wine/wine64", "a.exe"])
+            self.assertEqual(Session("x", bitness="i686").command("t.exe")[:3], unrandomised + ["/usr/lib/wine/wine"])
             with mock.patch.object(wine, "run_detached", return_value=RegResult()) as run:
                 Prefix("/p", ":1").run(["t.exe"], bitness="i686")
                 Prefix("/p", ":1").run(["reg", "query", "HKCU"])
-            self.assertEqual([call.args[0][0] for call in run.call_args_list],
-                             ["/usr/lib/wine/wine", "/usr/lib/wine/wine64"])
+            self.assertEqual([call.args[0][:3] for call in run.call_args_list],
+                             [unrandomised + ["/usr/lib/wine/wine"], unrandomised + ["/usr/lib/wine/wine64"]])
+
+    def test_a_started_program_runs_without_randomisation(self):
+        # What the kernel gives a program started by that command line, read
+        # back by a shell (0x0040000 is ADDR_NO_RANDOMIZE).
+        command = [*wine.NO_RANDOMISATION, "cat", "/proc/self/personality"]
+        personality = int(subprocess.run(command, capture_output=True, text=True, check=True).stdout, 16)
+        self.assertTrue(personality & 0x0040000, hex(personality))
 
 
 class Wow64Tests(unittest.TestCase):

@@ -57,16 +57,32 @@ def loader_32():
     return path[:-2] if path and path.endswith("64") else None
 
 
+# Starts a program with the kernel's address randomisation off; the programs
+# it starts inherit that. Debian's Wine has no preloader to keep free the low
+# addresses that every Windows process needs. Debian 12's 64-bit Wine loader
+# sits at 0x7d000000, and the kernel puts its heap anywhere in the 1 GB above
+# it. Now and then (once in 5,000 starts of a 64-bit program, measured) the
+# heap covers 0x7ffe0000, where Wine must map the shared user data ("failed to
+# map the shared user data: c0000018"), so that process dies in its start and
+# the program that started it gets error 1359. Without randomisation the heap
+# follows the loader at 0x7d005000, 48 MB below, every time, as a preloader
+# would have it. (Debian 13's Wine loaders are position-independent, and
+# their heaps lie far from there either way.) What the programs under test do
+# is not changed.
+NO_RANDOMISATION = ("setarch", "-R")
+
+
 def program_command(bitness, *args):
     """A command line that starts a Windows program of BITNESS ("i686" or
-    "x86_64") as a shell would: through the Wine loader of its own bitness.
-    The 64-bit loader would hand a 32-bit program to start.exe, which looks
-    for it from the Windows folder when the working folder cannot be opened
-    (one deeper than 260 characters, say), and the program is not found."""
+    "x86_64") as a shell would: through the Wine loader of its own bitness,
+    with address randomisation off (see NO_RANDOMISATION). The 64-bit loader
+    would hand a 32-bit program to start.exe, which looks for it from the
+    Windows folder when the working folder cannot be opened (one deeper than
+    260 characters, say), and the program is not found."""
     path = loader_32() if bitness == "i686" else loader()
     if not path:
         raise RuntimeError("Wine (wine64) is not installed: " + INSTALL_HINT)
-    return [path, *map(str, args)]
+    return [*NO_RANDOMISATION, path, *map(str, args)]
 
 
 def runs_i386_programs():
