@@ -21,6 +21,18 @@ if(TAVRELO_IS_WINDOWS)
   add_compile_options(-ffunction-sections -fdata-sections)
 endif()
 
+# The launcher's own code, built for Windows, has neither C++ exceptions nor
+# run-time type information: its failures travel as returned values
+# (common/failure.h), and the executable then carries no unwinder, no
+# exception tables and none of the library's exception classes. The test
+# tools under Wine keep both.
+function(tavrelo_product_code target)
+  tavrelo_strict_warnings(${target})
+  if(TAVRELO_IS_WINDOWS)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+  endif()
+endfunction()
+
 function(tavrelo_strict_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow

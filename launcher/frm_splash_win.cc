@@ -148,14 +148,7 @@ void FrmSplash::OnTimer1Tick() {
   DestroyWindow(window_);
   // The window and its timer are gone: nothing of the launcher is on screen
   // and the sequence cannot start a second time.
-  try {
-    RunLauncher(env_);
-  } catch (...) {
-    // Nothing may unwind through the system's window-procedure frames; the
-    // sequence reports its own failures, so this is only reached when memory
-    // ran out while reporting one.
-    ExitProcess(kExitStartFailed);
-  }
+  RunLauncher(env_);
 }
 
 void FrmSplash::Paint() {

@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "common/failure.h"
-
 namespace tavrelo {
 namespace {
 
@@ -47,13 +45,13 @@ std::optional<double> VersionPrefixNumber(std::u16string_view subkey_name) {
   return negative ? -value : value;
 }
 
-bool IsSupportedJavaVersion(std::u16string_view subkey_name) {
+Outcome<bool> IsSupportedJavaVersion(std::u16string_view subkey_name) {
   const std::optional<double> version = VersionPrefixNumber(subkey_name);
   if (!version) {
     std::u16string description = u"Type mismatch: the Java runtime version \"";
     description += subkey_name;
     description += u"\" in the registry does not begin with a version number.";
-    throw Failure(kErrorTypeMismatch, description);
+    return Failure(kErrorTypeMismatch, description);
   }
   return *version >= kMinimumVersion;
 }

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "common/failure.h"
+
 namespace tavrelo {
 
 // The number formed by the first three characters of `subkey_name` (all of it
@@ -12,8 +14,8 @@ namespace tavrelo {
 // the user's locale. Empty when the characters are not such a number.
 std::optional<double> VersionPrefixNumber(std::u16string_view subkey_name);
 
-// True when the version read from `subkey_name` is 1.5 or later. Throws
-// Failure (type mismatch, naming the subkey) when it does not read as a number.
-bool IsSupportedJavaVersion(std::u16string_view subkey_name);
+// True when the version read from `subkey_name` is 1.5 or later. Fails with a
+// type mismatch, naming the subkey, when it does not read as a number.
+Outcome<bool> IsSupportedJavaVersion(std::u16string_view subkey_name);
 
 }  // namespace tavrelo

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/failure.h"
 #include "registry/registry_api.h"
 
 namespace tavrelo {
@@ -24,9 +25,9 @@ class FileSystem {
   // True when `path` names an existing file (not a folder), using the
   // platform's rules for letter case.
   virtual bool FileExists(const std::u16string& path) = 0;
-  // Copies `source` to `destination`, replacing a file of that name. Throws
-  // Failure with the system's error number and message when it cannot.
-  virtual void CopyFileOverwrite(const std::u16string& source,
+  // Copies `source` to `destination`, replacing a file of that name. Fails
+  // with the system's error number and message when it cannot.
+  virtual Outcome<void> CopyFileOverwrite(const std::u16string& source,
                                  const std::u16string& destination) = 0;
 };
 

@@ -1,7 +1,6 @@
 #include "launcher/mod_main.h"
 
 #include <cstdlib>
-#include <new>
 
 #include "common/failure.h"
 #include "common/text.h"
@@ -34,13 +33,53 @@ constexpr CommFile kCommFiles[] = {
 };
 
 // Shows a failure's own description, then the procedure's fixed text.
-void ReportFailure(LauncherEnvironment& env, const std::u16string& description,
+void ReportFailure(LauncherEnvironment& env, const Failure& failure,
                    const char16_t* procedure_text) {
-  env.messages.Show(description);
+  env.messages.Show(failure.description());
   env.messages.Show(procedure_text);
 }
 
-std::u16string OutOfMemoryText() { return u"Out of memory"; }
+// The body of CopyCommFiles: the first failure abandons the row in progress
+// and every later row.
+Outcome<void> CopyMissingCommFiles(LauncherEnvironment& env, const std::u16string& java_home) {
+  for (const CommFile& row : kCommFiles) {
+    if (env.files.FileExists(java_home + row.present_path)) continue;
+    Outcome<void> copied = env.files.CopyFileOverwrite(
+        std::u16string(kSupportFolder) + row.file_name,
+        java_home + row.target_folder + row.file_name);
+    if (!copied.ok()) return copied;
+  }
+  return {};
+}
+
+// The body of FindJavaHome: the chosen runtime's home folder (empty when its
+// "JavaHome" value is empty), or the failure that abandoned the search. Ends
+// the process itself when no runtime, or none recent enough, is registered.
+Outcome<std::u16string> ChosenJavaHome(LauncherEnvironment& env) {
+  if (!RegKeyExists(env.registry, kHkeyLocalMachine, kJavaRuntimesKey)) {
+    env.messages.Show(kJavaNotInstalledMessage);
+    env.process.EndProcess(kExitJavaNotInstalled);
+  }
+  const SubKeyList versions = RegEnumSubKeys(env.registry, kHkeyLocalMachine, kJavaRuntimesKey);
+  const std::u16string* chosen = nullptr;
+  for (const std::u16string& name : versions) {
+    const Outcome<bool> supported = IsSupportedJavaVersion(name);
+    if (!supported.ok()) return supported.failure();
+    if (supported.value()) {
+      chosen = &name;
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    env.messages.Show(kJavaTooOldMessage);
+    env.process.EndProcess(kExitJavaTooOld);
+  }
+  const Outcome<RegValue> java_home = ReadRegValue(
+      env.registry, kHkeyLocalMachine, std::u16string(kJavaRuntimesKey) + u"\\" + *chosen,
+      u"JavaHome");
+  if (!java_home.ok()) return java_home.failure();
+  return RegValueText(java_home.value());
+}
 
 }  // namespace
 
@@ -59,59 +98,28 @@ std::u16string RegValueText(const RegValue& value) {
 }
 
 void CopyCommFiles(LauncherEnvironment& env, const std::u16string& java_home) {
-  try {
-    for (const CommFile& row : kCommFiles) {
-      if (env.files.FileExists(java_home + row.present_path)) continue;
-      env.files.CopyFileOverwrite(std::u16string(kSupportFolder) + row.file_name,
-                                  java_home + row.target_folder + row.file_name);
-    }
-  } catch (const Failure& failure) {
-    ReportFailure(env, failure.description(), kCopyFailedMessage);
-  } catch (const std::bad_alloc&) {
-    ReportFailure(env, OutOfMemoryText(), kCopyFailedMessage);
-  }
+  const Outcome<void> copied = CopyMissingCommFiles(env, java_home);
+  if (!copied.ok()) ReportFailure(env, copied.failure(), kCopyFailedMessage);
 }
 
 void FindJavaHome(LauncherEnvironment& env) {
-  try {
-    JavaHomePath.clear();
-    if (!RegKeyExists(env.registry, kHkeyLocalMachine, kJavaRuntimesKey)) {
-      env.messages.Show(kJavaNotInstalledMessage);
-      env.process.EndProcess(kExitJavaNotInstalled);
-    }
-    const SubKeyList versions = RegEnumSubKeys(env.registry, kHkeyLocalMachine, kJavaRuntimesKey);
-    const std::u16string* chosen = nullptr;
-    for (const std::u16string& name : versions) {
-      if (IsSupportedJavaVersion(name)) {
-        chosen = &name;
-        break;
-      }
-    }
-    if (chosen == nullptr) {
-      env.messages.Show(kJavaTooOldMessage);
-      env.process.EndProcess(kExitJavaTooOld);
-    }
-    const std::u16string java_home = RegValueText(ReadRegValue(
-        env.registry, kHkeyLocalMachine, std::u16string(kJavaRuntimesKey) + u"\\" + *chosen,
-        u"JavaHome"));
-    if (!java_home.empty()) {
-      JavaHomePath = java_home;
-      CopyCommFiles(env, java_home);
-    }
-  } catch (const Failure& failure) {
-    ReportFailure(env, failure.description(), kSearchFailedMessage);
-    JavaHomePath.clear();
-  } catch (const std::bad_alloc&) {
-    ReportFailure(env, OutOfMemoryText(), kSearchFailedMessage);
-    JavaHomePath.clear();
+  JavaHomePath.clear();
+  const Outcome<std::u16string> java_home = ChosenJavaHome(env);
+  if (!java_home.ok()) {
+    ReportFailure(env, java_home.failure(), kSearchFailedMessage);
+    return;
+  }
+  if (!java_home.value().empty()) {
+    JavaHomePath = java_home.value();
+    CopyCommFiles(env, JavaHomePath);
   }
 }
 
-void StartApplication(LauncherEnvironment& env, const std::u16string& command) {
+Outcome<void> StartApplication(LauncherEnvironment& env, const std::u16string& command) {
   // A folder name that cannot be quoted would let the rest of the command
   // line be read as a different program or arguments: refuse to start it.
   if (!IsQuotableFolder(JavaHomePath)) {
-    throw Failure(kErrorInvalidName, env.process.DescribeError(kErrorInvalidName));
+    return Failure(kErrorInvalidName, env.process.DescribeError(kErrorInvalidName));
   }
   // The child gets the application folder as its working folder explicitly,
   // which also holds when that folder is on another drive. The launcher's own
@@ -121,19 +129,19 @@ void StartApplication(LauncherEnvironment& env, const std::u16string& command) {
   env.process.ChangeDirectory(env.app_folder);
   const std::uint32_t error = env.process.StartHidden(command, env.app_folder);
   env.process.ChangeDirectory(saved);
-  if (error != 0) throw Failure(error, env.process.DescribeError(error));
+  if (error != 0) return Failure(error, env.process.DescribeError(error));
+  return {};
 }
 
 void RunLauncher(LauncherEnvironment& env) {
   FindJavaHome(env);
-  try {
-    StartApplication(env, LaunchCommand(JavaHomePath, env.app_folder));
-  } catch (const Failure& failure) {
+  const Outcome<void> started = StartApplication(env, LaunchCommand(JavaHomePath, env.app_folder));
+  if (!started.ok()) {
     std::u16string text = kStartFailedMessage;
     text += u"\r\n\r\nError ";
-    text += DecimalText(failure.number());
+    text += DecimalText(started.failure().number());
     text += u": ";
-    text += failure.description();
+    text += started.failure().description();
     env.messages.Show(text);
     env.process.EndProcess(kExitStartFailed);
   }

@@ -38,7 +38,7 @@ void CopyCommFiles(LauncherEnvironment& env, const std::u16string& java_home);
 std::u16string RegValueText(const RegValue& value);
 
 // Starts `command` hidden in `app_folder`; the launcher's own working folder
-// is the same again afterwards. Throws Failure when the process cannot start.
-void StartApplication(LauncherEnvironment& env, const std::u16string& command);
+// is the same again afterwards. Fails when the process cannot start.
+Outcome<void> StartApplication(LauncherEnvironment& env, const std::u16string& command);
 
 }  // namespace tavrelo

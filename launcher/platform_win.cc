@@ -82,10 +82,10 @@ bool Win32FileSystem::FileExists(const std::u16string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-void Win32FileSystem::CopyFileOverwrite(const std::u16string& source,
-                                        const std::u16string& destination) {
+Outcome<void> Win32FileSystem::CopyFileOverwrite(const std::u16string& source,
+                                                 const std::u16string& destination) {
   if (CopyFileW(Wide(ExtendedLengthPath(source)), Wide(ExtendedLengthPath(destination)), FALSE)) {
-    return;
+    return {};
   }
   const DWORD error = GetLastError();
   std::u16string description = u"Could not copy \"";
@@ -94,7 +94,7 @@ void Win32FileSystem::CopyFileOverwrite(const std::u16string& source,
   description += destination;
   description += u"\".\r\n\r\n";
   description += SystemErrorText(error);
-  throw Failure(error, description);
+  return Failure(error, description);
 }
 
 std::u16string Win32ProcessControl::CurrentDirectory() {

@@ -13,7 +13,8 @@ class Win32MessageBoxes : public MessageBoxes {
 class Win32FileSystem : public FileSystem {
  public:
   bool FileExists(const std::u16string& path) override;
-  void CopyFileOverwrite(const std::u16string& source, const std::u16string& destination) override;
+  Outcome<void> CopyFileOverwrite(const std::u16string& source,
+                                  const std::u16string& destination) override;
 };
 
 class Win32ProcessControl : public ProcessControl {

@@ -69,17 +69,17 @@ SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string_view 
     // The name ends at the first NUL; a buffer without one is taken whole.
     const char* end = static_cast<const char*>(std::memchr(buffer, '\0', sizeof buffer));
     const std::size_t length = end ? static_cast<std::size_t>(end - buffer) : sizeof buffer;
-    list.Add(api.FromAnsi(std::string_view(buffer, length)));
+    list.Add(api.FromAnsi(AnsiView(buffer, length)));
   }
   return list;
 }
 
-RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_path,
+Outcome<RegValue> ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_path,
                       std::u16string_view value_name, RegValue default_value) {
   OpenedKey key(api, root, key_path);
   if (!key.is_open()) return default_value;
 
-  const std::string name = api.ToAnsi(value_name);
+  const AnsiText name = api.ToAnsi(value_name);
   RegBytes buffer(kFirstQuerySize, 0);
   std::uint32_t length = kFirstQuerySize;
   std::uint32_t type = 0;
@@ -95,8 +95,8 @@ RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_
     // data to convert, so it is reported as an unsupported type.
     type = 0;
   }
-  // `key` is closed by its owner both on return and when the conversion
-  // throws, so no failure leaves a handle open.
+  // `key` is closed by its owner on return, whether the conversion failed or
+  // not, so no failure leaves a handle open.
   const std::size_t size = std::min<std::size_t>(length, buffer.size());
   return ConvertRegData(type, std::span<const std::uint8_t>(buffer.data(), size), api);
 }

@@ -38,9 +38,9 @@ bool RegKeyExists(RegistryApi& api, RegHandle root, std::u16string_view key_path
 SubKeyList RegEnumSubKeys(RegistryApi& api, RegHandle root, std::u16string_view key_path);
 
 // The typed content of `value_name` in `key_path`. A key that cannot be opened
-// gives `default_value`. An absent value or an unsupported type throws Failure
+// gives `default_value`. An absent value or an unsupported type fails with
 // 1001 "Unsupported value type", default or not.
-RegValue ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_path,
+Outcome<RegValue> ReadRegValue(RegistryApi& api, RegHandle root, std::u16string_view key_path,
                       std::u16string_view value_name, RegValue default_value = {});
 
 }  // namespace tavrelo

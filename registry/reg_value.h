@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/failure.h"
 #include "registry/registry_api.h"
 
 namespace tavrelo {
@@ -29,8 +30,8 @@ inline constexpr std::uint32_t kRegMultiSz = 7;
 // registry type `type`. Text is decoded from the ANSI code page by `ansi`.
 // One terminating NUL of REG_SZ/REG_EXPAND_SZ and up to two of REG_MULTI_SZ
 // are dropped when present; NULs inside the data stay. REG_DWORD takes up to
-// the first four bytes, little-endian, zero-extended. Any other type throws
-// Failure 1001 "Unsupported value type".
-RegValue ConvertRegData(std::uint32_t type, std::span<const std::uint8_t> data, RegistryApi& ansi);
+// the first four bytes, little-endian, zero-extended. Any other type fails
+// with 1001 "Unsupported value type".
+Outcome<RegValue> ConvertRegData(std::uint32_t type, std::span<const std::uint8_t> data, RegistryApi& ansi);
 
 }  // namespace tavrelo

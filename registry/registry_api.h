@@ -10,6 +10,13 @@
 
 namespace tavrelo {
 
+// Text in the system's ANSI code page. Its own traits make it a type apart
+// from std::string, so the launcher compiles in only the few members it uses
+// instead of linking the C++ library's whole prebuilt std::string.
+struct AnsiTraits : std::char_traits<char> {};
+using AnsiText = std::basic_string<char, AnsiTraits>;
+using AnsiView = std::basic_string_view<char, AnsiTraits>;
+
 // A registry key handle: a predefined root or a key opened by OpenKey.
 using RegHandle = std::uintptr_t;
 
@@ -27,19 +34,19 @@ class RegistryApi {
   virtual ~RegistryApi() = default;
 
   // RegOpenKeyExA(root, path, 0, access, out).
-  virtual long OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
+  virtual long OpenKey(RegHandle root, const AnsiText& path, std::uint32_t access,
                        RegHandle* opened) = 0;
   // RegEnumKeyA(key, index, buffer, size).
   virtual long EnumKey(RegHandle key, std::uint32_t index, char* buffer, std::uint32_t size) = 0;
   // RegQueryValueExA(key, name, nullptr, type, data, length).
-  virtual long QueryValue(RegHandle key, const std::string& name, std::uint32_t* type,
+  virtual long QueryValue(RegHandle key, const AnsiText& name, std::uint32_t* type,
                           std::uint8_t* data, std::uint32_t* length) = 0;
   // RegCloseKey(key); its result is of no interest.
   virtual void CloseKey(RegHandle key) = 0;
 
   // UTF-16 to the ANSI code page and back, for names and text data.
-  virtual std::string ToAnsi(std::u16string_view text) = 0;
-  virtual std::u16string FromAnsi(std::string_view text) = 0;
+  virtual AnsiText ToAnsi(std::u16string_view text) = 0;
+  virtual std::u16string FromAnsi(AnsiView text) = 0;
 };
 
 }  // namespace tavrelo

@@ -19,11 +19,11 @@ constexpr std::size_t kMaxAnsiKeyPath = MAX_PATH - 1;
 
 }  // namespace
 
-long Win32RegistryApi::OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
+long Win32RegistryApi::OpenKey(RegHandle root, const AnsiText& path, std::uint32_t access,
                                RegHandle* opened) {
   if (path.size() > kMaxAnsiKeyPath) {
     const std::size_t split = path.rfind('\\', kMaxAnsiKeyPath);
-    if (split != std::string::npos && split > 0) {
+    if (split != AnsiText::npos && split > 0) {
       RegHandle parent = 0;
       const long result = OpenKey(root, path.substr(0, split), access, &parent);
       if (result != ERROR_SUCCESS) return result;
@@ -43,7 +43,7 @@ long Win32RegistryApi::EnumKey(RegHandle key, std::uint32_t index, char* buffer,
   return RegEnumKeyA(AsHkey(key), index, buffer, size);
 }
 
-long Win32RegistryApi::QueryValue(RegHandle key, const std::string& name, std::uint32_t* type,
+long Win32RegistryApi::QueryValue(RegHandle key, const AnsiText& name, std::uint32_t* type,
                                   std::uint8_t* data, std::uint32_t* length) {
   DWORD value_type = *type;
   DWORD value_length = *length;
@@ -56,18 +56,18 @@ long Win32RegistryApi::QueryValue(RegHandle key, const std::string& name, std::u
 
 void Win32RegistryApi::CloseKey(RegHandle key) { RegCloseKey(AsHkey(key)); }
 
-std::string Win32RegistryApi::ToAnsi(std::u16string_view text) {
+AnsiText Win32RegistryApi::ToAnsi(std::u16string_view text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int units = ClampToInt(text.size());
   const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
-  std::string ansi(static_cast<std::size_t>(bytes), '\0');
+  AnsiText ansi(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide, units, ansi.data(), bytes, nullptr, nullptr);
   return ansi;
 }
 
-std::u16string Win32RegistryApi::FromAnsi(std::string_view text) {
+std::u16string Win32RegistryApi::FromAnsi(AnsiView text) {
   if (text.empty()) return {};
   const int bytes = ClampToInt(text.size());
   const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, nullptr, 0);

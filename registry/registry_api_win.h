@@ -7,14 +7,14 @@ namespace tavrelo {
 
 class Win32RegistryApi : public RegistryApi {
  public:
-  long OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
+  long OpenKey(RegHandle root, const AnsiText& path, std::uint32_t access,
                RegHandle* opened) override;
   long EnumKey(RegHandle key, std::uint32_t index, char* buffer, std::uint32_t size) override;
-  long QueryValue(RegHandle key, const std::string& name, std::uint32_t* type,
+  long QueryValue(RegHandle key, const AnsiText& name, std::uint32_t* type,
                   std::uint8_t* data, std::uint32_t* length) override;
   void CloseKey(RegHandle key) override;
-  std::string ToAnsi(std::u16string_view text) override;
-  std::u16string FromAnsi(std::string_view text) override;
+  AnsiText ToAnsi(std::u16string_view text) override;
+  std::u16string FromAnsi(AnsiView text) override;
 };
 
 }  // namespace tavrelo

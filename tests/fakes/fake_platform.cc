@@ -44,18 +44,19 @@ bool FakeFileSystem::FileExists(const std::u16string& path) {
   return Has(path);
 }
 
-void FakeFileSystem::CopyFileOverwrite(const std::u16string& source,
-                                       const std::u16string& destination) {
+Outcome<void> FakeFileSystem::CopyFileOverwrite(const std::u16string& source,
+                                                const std::u16string& destination) {
   log_.push_back(u"copy " + source + u" -> " + destination);
   auto from = files_.find(AsciiLower(source));
-  if (from == files_.end()) throw Failure(2, u"The system cannot find the file specified.");
+  if (from == files_.end()) return Failure(2, u"The system cannot find the file specified.");
   if (folders_.count(AsciiLower(ParentOf(destination))) == 0) {
-    throw Failure(3, u"The system cannot find the path specified.");
+    return Failure(3, u"The system cannot find the path specified.");
   }
   auto to = files_.find(AsciiLower(destination));
-  if (to != files_.end() && to->second.read_only) throw Failure(5, u"Access is denied.");
+  if (to != files_.end() && to->second.read_only) return Failure(5, u"Access is denied.");
   files_[AsciiLower(destination)] = File{from->second.content, false};
   copies.emplace_back(source, destination);
+  return {};
 }
 
 bool FakeProcessControl::ChangeDirectory(const std::u16string& folder) {

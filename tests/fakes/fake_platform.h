@@ -12,8 +12,8 @@
 
 namespace tavrelo::testing {
 
-// Thrown by FakeProcessControl::EndProcess in place of ending the process.
-// Deliberately not a Failure, so no failure check of the launcher catches it.
+// Thrown by FakeProcessControl::EndProcess in place of ending the process:
+// the native test build has exceptions, and nothing in the launcher catches.
 struct ProcessEnded {
   int exit_code;
 };
@@ -41,7 +41,8 @@ class FakeFileSystem : public FileSystem {
   std::string Content(const std::u16string& path) const;
 
   bool FileExists(const std::u16string& path) override;
-  void CopyFileOverwrite(const std::u16string& source, const std::u16string& destination) override;
+  Outcome<void> CopyFileOverwrite(const std::u16string& source,
+                                  const std::u16string& destination) override;
 
   std::vector<std::pair<std::u16string, std::u16string>> copies;
 

@@ -74,12 +74,12 @@ void FakeRegistry::FailEnumAt(const std::string& path, std::uint32_t index, long
   Ensure(path).enum_failure = std::make_pair(index, code);
 }
 
-long FakeRegistry::OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
+long FakeRegistry::OpenKey(RegHandle root, const AnsiText& path, std::uint32_t access,
                            RegHandle* opened) {
   last_access_ = access;
   const std::string base = PathOf(root);
   if (base == "\x01invalid") return kInvalidHandle;
-  const std::string full = Join(base, path);
+  const std::string full = Join(base, std::string(path.data(), path.size()));
   Key* key = Find(full);
   if (!key) return kFileNotFound;
   if (key->deny_open) return *key->deny_open;
@@ -103,14 +103,14 @@ long FakeRegistry::EnumKey(RegHandle handle, std::uint32_t index, char* buffer,
   return 0;
 }
 
-long FakeRegistry::QueryValue(RegHandle handle, const std::string& name, std::uint32_t* type,
+long FakeRegistry::QueryValue(RegHandle handle, const AnsiText& name, std::uint32_t* type,
                               std::uint8_t* data, std::uint32_t* length) {
   ++queries_;
   ++query_in_read_;
   if (script_) return script_(query_in_read_, type, data, length);
   Key* key = Find(PathOf(handle));
   if (!key) return kInvalidHandle;
-  auto found = key->values.find(Lower(name));
+  auto found = key->values.find(Lower(std::string(name.data(), name.size())));
   if (found == key->values.end()) return kFileNotFound;  // type left as it was
   const FakeValue& value = found->second;
   *type = value.type;
@@ -129,13 +129,13 @@ void FakeRegistry::CloseKey(RegHandle handle) {
   ++closes_;
 }
 
-std::string FakeRegistry::ToAnsi(std::u16string_view text) {
-  std::string ansi;
+AnsiText FakeRegistry::ToAnsi(std::u16string_view text) {
+  AnsiText ansi;
   for (char16_t unit : text) ansi.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
   return ansi;
 }
 
-std::u16string FakeRegistry::FromAnsi(std::string_view text) {
+std::u16string FakeRegistry::FromAnsi(AnsiView text) {
   std::u16string wide;
   for (char c : text) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
   return wide;

@@ -37,16 +37,16 @@ class FakeRegistry : public RegistryApi {
   void FailEnumAt(const std::string& path, std::uint32_t index, long code = 1010);
   void ScriptQueries(QueryScript script) { script_ = std::move(script); }
 
-  long OpenKey(RegHandle root, const std::string& path, std::uint32_t access,
+  long OpenKey(RegHandle root, const AnsiText& path, std::uint32_t access,
                RegHandle* opened) override;
   long EnumKey(RegHandle key, std::uint32_t index, char* buffer, std::uint32_t size) override;
-  long QueryValue(RegHandle key, const std::string& name, std::uint32_t* type,
+  long QueryValue(RegHandle key, const AnsiText& name, std::uint32_t* type,
                   std::uint8_t* data, std::uint32_t* length) override;
   void CloseKey(RegHandle key) override;
   // Latin-1 stands in for the ANSI code page: one byte per code unit,
   // characters beyond U+00FF become '?'.
-  std::string ToAnsi(std::u16string_view text) override;
-  std::u16string FromAnsi(std::string_view text) override;
+  AnsiText ToAnsi(std::u16string_view text) override;
+  std::u16string FromAnsi(AnsiView text) override;
 
   int opens() const { return opens_; }
   int closes() const { return closes_; }
