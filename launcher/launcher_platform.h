@@ -25,8 +25,10 @@ class FileSystem {
   // True when `path` names an existing file (not a folder), using the
   // platform's rules for letter case.
   virtual bool FileExists(const std::u16string& path) = 0;
-  // Copies `source` to `destination`, replacing a file of that name. Fails
-  // with the system's error number and message when it cannot.
+  // Copies `source` to `destination`, replacing a file of that name, so that
+  // whatever stops the copy the destination is never partial (CopyWhole in
+  // launcher/whole_copy.h). Fails with the system's error number and
+  // message when it cannot.
   virtual Outcome<void> CopyFileOverwrite(const std::u16string& source,
                                  const std::u16string& destination) = 0;
 };

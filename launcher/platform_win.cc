@@ -6,8 +6,10 @@
 
 #include "common/failure.h"
 #include "common/text.h"
+#include "launcher/file_steps_win.h"
 #include "launcher/messages.h"
 #include "launcher/paths.h"
+#include "launcher/whole_copy.h"
 #include "launcher/win_handles.h"
 
 namespace tavrelo {
@@ -54,23 +56,6 @@ std::u16string UsableWorkingFolder(const std::u16string& folder) {
   return short_form.size() < MAX_PATH ? short_form : folder;
 }
 
-// The system's message for an error number, without the trailing line break.
-std::u16string SystemErrorText(DWORD error) {
-  LocalBuffer text;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(text.out()), 0, nullptr);
-  if (length == 0 || text.get() == nullptr) {
-    return u"Unknown error " + DecimalText(error) + u".";
-  }
-  std::u16string message = FromWide(text.get(), length);
-  while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r' ||
-                              message.back() == u' ')) {
-    message.pop_back();
-  }
-  return message;
-}
-
 }  // namespace
 
 void Win32MessageBoxes::Show(const std::u16string& text) {
@@ -78,23 +63,13 @@ void Win32MessageBoxes::Show(const std::u16string& text) {
 }
 
 bool Win32FileSystem::FileExists(const std::u16string& path) {
-  const DWORD attributes = GetFileAttributesW(Wide(ExtendedLengthPath(path)));
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return Win32FileSteps().Exists(path);
 }
 
 Outcome<void> Win32FileSystem::CopyFileOverwrite(const std::u16string& source,
                                                  const std::u16string& destination) {
-  if (CopyFileW(Wide(ExtendedLengthPath(source)), Wide(ExtendedLengthPath(destination)), FALSE)) {
-    return {};
-  }
-  const DWORD error = GetLastError();
-  std::u16string description = u"Could not copy \"";
-  description += source;
-  description += u"\" to \"";
-  description += destination;
-  description += u"\".\r\n\r\n";
-  description += SystemErrorText(error);
-  return Failure(error, description);
+  Win32FileSteps steps;
+  return CopyWhole(steps, source, destination);
 }
 
 std::u16string Win32ProcessControl::CurrentDirectory() {
@@ -140,6 +115,22 @@ void Win32ProcessControl::EndProcess(int exit_code) {
 }
 
 void Win32Clock::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::u16string SystemErrorText(std::uint32_t error) {
+  LocalBuffer text;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(text.out()), 0, nullptr);
+  if (length == 0 || text.get() == nullptr) {
+    return u"Unknown error " + DecimalText(error) + u".";
+  }
+  std::u16string message = FromWide(text.get(), length);
+  while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r' ||
+                              message.back() == u' ')) {
+    message.pop_back();
+  }
+  return message;
+}
 
 std::u16string ModulePath() {
   std::vector<wchar_t> buffer(MAX_PATH);

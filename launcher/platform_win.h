@@ -32,6 +32,9 @@ class Win32Clock : public Clock {
   void Sleep(std::uint32_t milliseconds) override;
 };
 
+// The system's message for an error number, without the trailing line break.
+std::u16string SystemErrorText(std::uint32_t error);
+
 // The full path of the running executable, however long it is.
 std::u16string ModulePath();
 
