@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """pe_check.py EXE --arch i686|x86_64: checks a built tavrelo.exe, read with pefile:
-machine, GUI subsystem, no link time stamp, ASLR with relocations, DEP (and
+size within its budget, machine, GUI subsystem, no link time stamp, ASLR with relocations, DEP (and
 high-entropy ASLR on x86_64), stripped, imports only of DLLs every Windows has
 and, for the shipped i686 exe, only of functions Windows XP SP3 has
 (xp_sp3_functions.txt), OS and subsystem versions that XP loads, the icon
@@ -21,6 +21,9 @@ from PIL import BmpImagePlugin
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "art"))
 import check_art  # noqa: E402
 
+# What each executable may weigh: a window, a registry read, four copies, one
+# process and the resources, with no C++ runtime that the launcher never uses.
+SIZE_BUDGETS = {"i686": 80 * 1024, "x86_64": 96 * 1024}
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
 MACHINES = {"i686": 0x14C, "x86_64": 0x8664}
 RT = pefile.RESOURCE_TYPE
@@ -183,6 +186,8 @@ def check(path, arch):
               "dll_characteristics": hex(optional.DllCharacteristics),
               "splash_bytes": len(found.get(RT["RT_BITMAP"], {}).get(IDB_SPLASH, b""))}
     problems = []
+    if len(data) > SIZE_BUDGETS[arch]:
+        problems.append("%d bytes, past its budget of %d bytes" % (len(data), SIZE_BUDGETS[arch]))
     if header.Machine != MACHINES[arch]:
         problems.append("machine %#x, expected %#x" % (header.Machine, MACHINES[arch]))
     if header.TimeDateStamp:

@@ -3,6 +3,7 @@ to catch, planted with pefile in a copy of them. CTest passes the builds:
     TAVRELO_WIN64_DIR=build/win64 /usr/bin/python3 -m unittest checks/test_pe_check.py"""
 
 import os
+import shutil
 import sys
 import tempfile
 import unittest
@@ -94,6 +95,10 @@ class PeCheckTest(unittest.TestCase):
             self.assertEqual(pe_check.bitness(exe), arch)  # as the bench names the exes it ran
             faults = dict(FAULTS, **ARCH_FAULTS[arch])
             with tempfile.TemporaryDirectory() as folder:
+                grown = shutil.copy(exe, os.path.join(folder, "grown.exe"))
+                with open(grown, "ab") as f:
+                    f.write(bytes(pe_check.SIZE_BUDGETS[arch] - os.path.getsize(exe) + 1))
+                self.assertIn("%d bytes, past its budget" % (pe_check.SIZE_BUDGETS[arch] + 1), pe_check.check(grown, arch)[1][0])
                 for fragment, plant in faults.items():
                     with self.subTest(arch=arch, fault=fragment):
                         pe = pefile.PE(exe)
