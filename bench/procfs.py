@@ -7,6 +7,7 @@ import threading
 from pathlib import Path
 
 SAMPLE_S = 0.01
+PF_FORKNOEXEC = 0x40  # in /proc/PID/stat's flags: forked, not exec'd yet
 
 
 def thread_cpu_ns(pid):
@@ -24,7 +25,8 @@ class CpuSampler(threading.Thread):
     """Finds the process of program NAME started in the prefix after the
     sampler was made (Wine names it by its program's Windows or Unix path in
     argv[0]; older processes are never taken, so an earlier run's program
-    that has not been reaped yet is not confused with this one) and samples
+    that has not been reaped yet is not confused with this one; nor is a fork
+    of either on its way to exec, which bears its parent's name) and samples
     its threads' CPU time every SAMPLE_S until it is reaped, and once more
     after stop(). The figure is the largest sum seen: a thread that ended
     takes its share out of later sums."""
@@ -46,12 +48,14 @@ class CpuSampler(threading.Thread):
     def find(self):
         for entry in set(os.listdir("/proc")) - self.known:
             try:
+                # Read first: once a fork has exec'd, what is read after it is its own.
+                stat = Path(f"/proc/{entry}/stat").read_bytes()
                 environment = Path(f"/proc/{entry}/environ").read_bytes()
                 argv = Path(f"/proc/{entry}/cmdline").read_bytes().split(b"\0")
             except OSError:
                 continue  # gone, or caught in its exec: looked at again
-            if not environment:
-                continue  # in its exec, the new environment not there yet
+            if not environment or int(stat.rsplit(b")", 1)[1].split()[6]) & PF_FORKNOEXEC:
+                continue  # in its exec, or a fork not exec'd yet (its parent's argv and environment)
             if self.prefix_env not in environment.split(b"\0"):
                 self.known.add(entry)
             elif ntpath.basename(os.fsdecode(self.program_argument(argv))).lower() == self.program:

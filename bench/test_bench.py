@@ -28,21 +28,25 @@ class SamplerTests(unittest.TestCase):
 
     def start(self, prefix, argv0, *args, script="sleep 3"):
         """A shell named ARGV0 that runs SCRIPT, or the script file and
-        arguments given as ARGS."""
-        process = subprocess.Popen([argv0, *(args or ("-c", script))], executable="/bin/sh",
-                                   env={"WINEPREFIX": prefix})
-        self.addCleanup(process.wait)
+        arguments given as ARGS; its standard input and output are pipes."""
+        process = self.enterContext(subprocess.Popen([argv0, *(args or ("-c", script))], executable="/bin/sh",
+                                                     env={"WINEPREFIX": prefix}, stdin=subprocess.PIPE,
+                                                     stdout=subprocess.PIPE))
         self.addCleanup(process.kill)
         return process
 
     def test_takes_a_new_process_of_its_prefix_and_name_and_sums_its_cpu_time_until_it_is_reaped(self):
         with tempfile.TemporaryDirectory() as prefix, tempfile.TemporaryDirectory() as other:
-            self.start(prefix, "C:\\app\\tavrelo.exe")  # an earlier run's, still there
+            earlier = self.start(prefix, "C:\\app\\tavrelo.exe", script="read x; (echo; read x)")  # an earlier run's
             sampler = procfs.CpuSampler(prefix, "tavrelo.exe")
+            earlier.stdin.write(b"\n")
+            earlier.stdin.flush()
+            earlier.stdout.readline()  # it has forked a subshell: a new process of its name that never execs
+            self.assertIsNone(sampler.find())
             self.start(other, "C:\\app\\tavrelo.exe")   # another prefix's
             self.start(prefix, "C:\\app\\tavrelo-helper.exe")
+            started = time.monotonic()  # before it starts: it runs from its fork on, while Popen returns
             wanted = self.start(prefix, "C:\\App\\Tavrelo.EXE", script="while :; do :; done")
-            started = time.monotonic()
             sampler.start()
             time.sleep(0.5)
             wanted.kill()
