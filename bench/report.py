@@ -13,7 +13,7 @@ RATIO_LIMITS = (("visible_ms", "Start to visible window", 1.05),
                 ("peak_ws", "Peak working set", 1.05))
 TICK_MS = (2000, 2100)
 TOTAL_MS = (12000, 12300)
-SIZE_LIMIT = 320 * 1024  # bytes apart from the picture
+SIZE_LIMIT = 80 * 1024  # the whole file: pe_check.py's budget for the i686 exe
 
 Target = namedtuple("Target", "name met measured")
 
@@ -62,9 +62,7 @@ def total_target(total):
 
 def size_target(exe):
     """EXE: pe_check.py's report on the release executable."""
-    without = exe["size"] - exe["splash_bytes"]
-    return Target(f"Release exe ≤ {SIZE_LIMIT // 1024} KB apart from the picture", without <= SIZE_LIMIT,
-                  size_text(without))
+    return Target(f"Release exe ≤ {SIZE_LIMIT // 1024} KiB", exe["size"] <= SIZE_LIMIT, size_text(exe["size"]))
 
 
 def size_text(size):
@@ -102,11 +100,13 @@ def figures_table(launcher, baseline, launcher_trace, baseline_trace):
     return "\n".join(lines)
 
 
-def exe_table(exe):
-    """EXE: pe_check.py's report on the release executable."""
+def exe_table(exe, bare_window_size):
+    """EXE: pe_check.py's report on the release executable; beside it the
+    size of baseline.exe, a bare window from the same toolchain."""
     return "\n".join([
         "| Release executable | Value |", "|---|---|",
         f"| Size | {size_text(exe['size'])} |",
+        f"| Size of the bare window, baseline.exe | {size_text(bare_window_size)} |",
         f"| Picture (pe_check.py `splash_bytes`) | {size_text(exe['splash_bytes'])} |",
         f"| Size apart from the picture | {size_text(exe['size'] - exe['splash_bytes'])} |",
         f"| Imported DLLs | {', '.join(exe['imports'])} |"])

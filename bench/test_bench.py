@@ -168,9 +168,9 @@ class TargetTests(unittest.TestCase):
         self.assertFalse(report.total_target([12_100, 11_999, 12_200]).met)
         self.assertFalse(report.total_target([12_100, 12_050, 12_301]).met)
 
-    def test_size_apart_from_the_picture(self):
-        self.assertTrue(report.size_target({"size": 327_680 + 5_000, "splash_bytes": 5_000}).met)
-        self.assertFalse(report.size_target({"size": 327_681 + 5_000, "splash_bytes": 5_000}).met)
+    def test_size_of_the_whole_file(self):
+        self.assertTrue(report.size_target({"size": 81_920, "splash_bytes": 25_550}).met)
+        self.assertFalse(report.size_target({"size": 81_921, "splash_bytes": 25_550}).met)
 
 
 class BitnessTests(unittest.TestCase):
