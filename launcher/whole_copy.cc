@@ -7,6 +7,9 @@ namespace tavrelo {
 namespace {
 
 constexpr std::uint32_t kChunkSize = 64 * 1024;
+// How often a copy waits for another process's copy of the same file: a
+// minute, with the Win32 adapter's pauses of 50 ms.
+constexpr int kMostPauses = 1200;
 
 // Owns a file opened through FileSteps and closes it once.
 class OpenedFile {
@@ -65,11 +68,15 @@ Outcome<void> CopyWhole(FileSteps& steps, const std::u16string& source,
     return CopyFailure(steps, error, source, destination);
   }
   // Only one process at a time writes the partial copy. Another one that
-  // holds it is copying the same file: wait until it has done so.
+  // holds it is copying the same file: wait until it has done so, but not
+  // for ever, as that process may hang on a source that does not answer.
   const std::u16string partial = PartialCopyPath(destination);
   OpenedFile to(steps);
-  std::uint32_t error = 0;
-  while ((error = steps.CreateToWrite(partial, to.out())) == kErrorSharingViolation) steps.Pause();
+  std::uint32_t error = steps.CreateToWrite(partial, to.out());
+  for (int pauses = 0; error == kErrorSharingViolation && pauses < kMostPauses; ++pauses) {
+    steps.Pause();
+    error = steps.CreateToWrite(partial, to.out());
+  }
   if (error != 0) return CopyFailure(steps, error, source, destination);
   if (steps.Exists(destination)) {
     // Another process has put the whole file in place meanwhile.

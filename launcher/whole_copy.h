@@ -17,8 +17,9 @@ std::u16string PartialCopyPath(const std::u16string& destination);
 
 // Copies `source` to `destination`, replacing a file of that name. Whatever
 // stops the copy, the destination is either as it was or the whole copy.
-// While another process copies to the same destination, waits for it, and
-// takes the file it copied when it is there. Fails with the system's error
+// While another process copies to the same destination, waits for it (a
+// minute at most, then fails with the sharing violation), and takes the file
+// it copied when it is there. Fails with the system's error
 // number and a message naming both files; the partial copy is then removed.
 Outcome<void> CopyWhole(FileSteps& steps, const std::u16string& source,
                         const std::u16string& destination);

@@ -110,6 +110,18 @@ TEST_F(WholeCopyTest, WaitsForAnotherProcessCopyingTheSameFileAndKeepsWhatItCopi
   EXPECT_EQ(files_.open_files(), 0u);
 }
 
+TEST_F(WholeCopyTest, GivesUpAfterAMinuteOfWaitingForAnotherProcessThatHangs) {
+  files_.HoldElsewhere(PartialCopyPath(kDestination));
+  int pauses = 0;
+  files_.on_pause = [&] { ++pauses; };
+  const Outcome<void> copied = CopyWhole(files_, kSource, kDestination);
+  ASSERT_FALSE(copied.ok());
+  EXPECT_EQ(copied.failure().number(), kErrorSharingViolation);
+  EXPECT_EQ(pauses, 1200);  // of 50 ms each in the Win32 adapter
+  EXPECT_FALSE(files_.Has(kDestination));
+  EXPECT_EQ(files_.open_files(), 0u);
+}
+
 TEST_F(WholeCopyTest, CopiesItselfWhenTheOtherProcessStoppedWithoutAWholeCopy) {
   files_.HoldElsewhere(PartialCopyPath(kDestination));
   files_.AddFile(PartialCopyPath(kDestination), "the other process's first bytes");
