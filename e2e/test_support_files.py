@@ -6,10 +6,14 @@ Run by hand:
     TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_support_files -v
 """
 
+import ctypes
 import os
+import select
 import shutil
 import stat
+import subprocess
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 import harness
 from harness import expected_command, runtime_program
@@ -56,6 +60,20 @@ class SupportFileCase(harness.LauncherTestCase):
                     found.add(relative)
         return found
 
+    def assert_copy_failure(self, result, *names):
+        self.assertEqual(len(result.boxes), 2, result.summary())
+        self.assertEqual(result.boxes[1]["text"], COPY_FAILED)
+        for name in names:
+            self.assertIn(name, result.boxes[0]["text"])
+        for box in result.boxes:
+            self.assertEqual((box["caption"], box["buttons"], box["icon"]), ("Tavrelo", ["OK"], False))
+
+    def assert_all_whole(self):
+        self.assertEqual(self.runtime_files(), {os.path.join(*relative.split("/")) for relative in ROWS})
+        for relative in ROWS:
+            source = self.support / relative.rsplit("/", 1)[1]
+            self.assertEqual((self.jre.home_unix / relative).read_bytes(), source.read_bytes(), relative)
+
     def launch_and_expect_start(self):
         result, records = self.launch(self.app)
         record = self.assert_single_start(records, result)
@@ -87,11 +105,8 @@ class CopyTests(SupportFileCase):
             self.assertEqual((self.jre.home_unix / relative).read_bytes(), b"already there\n")
 
     def test_all_missing_are_copied_into_their_folders(self):
-        result = self.launch_and_expect_start()
-        self.assert_no_boxes(result)
-        for relative in ROWS:
-            name = relative.rsplit("/", 1)[1]
-            self.assertEqual((self.jre.home_unix / relative).read_bytes(), (self.support / name).read_bytes())
+        self.assert_no_boxes(self.launch_and_expect_start())
+        self.assert_all_whole()
 
     def test_lower_case_comm_jar_counts_as_present(self):
         self.put_in_runtime("lib/ext/comm.jar")
@@ -104,14 +119,6 @@ class CopyTests(SupportFileCase):
 
 
 class FailureTests(SupportFileCase):
-    def assert_copy_failure(self, result, *names):
-        self.assertEqual(len(result.boxes), 2, result.summary())
-        self.assertEqual(result.boxes[1]["text"], COPY_FAILED)
-        for name in names:
-            self.assertIn(name, result.boxes[0]["text"])
-        for box in result.boxes:
-            self.assertEqual((box["caption"], box["buttons"], box["icon"]), ("Tavrelo", ["OK"], False))
-
     def test_missing_source_of_the_first_row_stops_all_copies(self):
         (self.support / "Comm.jar").unlink()
         result = self.launch_and_expect_start()
@@ -131,6 +138,84 @@ class FailureTests(SupportFileCase):
         self.assert_copy_failure(result, "Win32com.dll")
         self.assertEqual(self.runtime_files(),
                          {os.path.join("lib", "ext", "Comm.jar"), os.path.join("lib", "javax.comm.properties")})
+
+
+class InterruptedCopyTests(SupportFileCase):
+    """Whatever stops a copy, no support file is ever partial; the next run installs what is missing."""
+
+    def put_comm_jar(self, content):
+        os.unlink(self.support / "Comm.jar")
+        (self.support / "Comm.jar").write_bytes(content)
+
+    def hold_comm_jar(self, start):
+        """Comm.jar's source as a FIFO: START, then what is written to the pipe returned till it is closed."""
+        os.unlink(self.support / "Comm.jar")
+        os.mkfifo(self.support / "Comm.jar")
+        pipe = open(os.open(self.support / "Comm.jar", os.O_RDWR), "wb", buffering=0)  # a writer: no open waits
+        self.addCleanup(pipe.close)
+        pipe.write(start)
+        return pipe
+
+    def watch_comm_jar(self, inotify_events):
+        """A descriptor that turns readable once the Comm.jar source sees one of INOTIFY_EVENTS."""
+        libc = ctypes.CDLL(None)
+        watch = libc.inotify_init1(os.O_CLOEXEC)
+        self.addCleanup(os.close, watch)
+        libc.inotify_add_watch(watch, os.fsencode(self.support / "Comm.jar"), inotify_events)
+        return watch
+
+    def assert_next_run_installs_all(self):
+        self.record_file.unlink(missing_ok=True)
+        self.assert_no_boxes(self.launch_and_expect_start())
+        self.assert_all_whole()
+
+    def test_a_volume_that_fills_up_mid_copy_keeps_no_partial_file(self):
+        ext = self.jre.home_unix / "lib" / "ext"
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tavrelo-small", ext], check=True)
+        self.addCleanup(subprocess.run, ["umount", ext], stderr=subprocess.DEVNULL)
+        self.put_comm_jar(os.urandom(300_000))
+        self.assert_copy_failure(self.launch_and_expect_start(), "Comm.jar", "Disk full.")
+        self.assertEqual(self.runtime_files(), set(), "a partial file was left, or a later row was tried")
+        subprocess.run(["umount", ext], check=True)
+        self.assert_next_run_installs_all()
+
+    def test_a_launcher_ended_mid_copy_leaves_only_its_partial_copy(self):
+        self.hold_comm_jar(b"start of Comm.jar\n")
+        partial = self.jre.home_unix / "lib" / "ext" / "Comm.jar.tavrelo-partial"
+        # Ended (TerminateProcess, as by Task Manager) 0.5 s after its partial copy got data, waiting for the rest.
+        result, records = self.launch(self.app, kill_when_file=partial)
+        self.assertEqual(self.runtime_files(), {os.path.join("lib", "ext", partial.name)}, result.summary())
+        self.assertEqual((result.killed, records, partial.read_bytes()), (True, [], b"start of Comm.jar\n"))
+        self.put_comm_jar(b"whole Comm.jar\n")
+        self.assert_next_run_installs_all()
+
+    def test_two_launchers_at_once_both_start_the_runtime_with_whole_files(self):
+        pool = ThreadPoolExecutor(2)
+        self.addCleanup(pool.shutdown)
+        pipe = self.hold_comm_jar(b"start of Comm.jar\n")
+        launches, patience = [], 60 + 10 * self.session.program_start_seconds
+        for events, what in ((0x1, "a first copy of Comm.jar"), (0x20, "a second copy of it, Comm.jar still missing")):
+            watch = self.watch_comm_jar(events)  # IN_ACCESS, then IN_OPEN
+            launches.append(pool.submit(self.launch, self.app, kill_on_record=False, timeout_ms=60000))
+            self.assertTrue(select.select([watch], [], [], patience)[0], f"waited in vain for {what}")
+        # Comm.jar still missing, the second one opened its source, and must wait for the first one's copy.
+        self.assertFalse(self.record_file.exists(), "a runtime started while Comm.jar was half copied")
+        pipe.write(b"rest of Comm.jar\n")
+        pipe.close()
+        for result, _ in (launch.result() for launch in launches):
+            self.assertEqual((result.exit_code, result.boxes), (0, []), result.summary())
+        self.assertEqual(len(harness.read_records(self.record_file)), 2)
+        self.put_comm_jar(b"start of Comm.jar\nrest of Comm.jar\n")
+        self.assert_all_whole()
+
+    def test_a_source_that_cannot_be_read_leaves_nothing(self):
+        # The opener's memory: it opens like a file, every read fails (EIO, page 0 is unmapped): "Not ready.".
+        os.unlink(self.support / "Comm.jar")
+        os.symlink("/proc/self/mem", self.support / "Comm.jar")
+        self.assert_copy_failure(self.launch_and_expect_start(), "Comm.jar", "Not ready.")
+        self.assertEqual(self.runtime_files(), set(), "a file was left, or a later row was tried")
+        self.put_comm_jar(b"whole Comm.jar\n")
+        self.assert_next_run_installs_all()
 
 
 if __name__ == "__main__":
