@@ -73,19 +73,15 @@ class CommandLineTests(RuntimeCase):
         app = self.app_folder("Tavrelo Test", "App Folder With Spaces")
         result, records = self.launch(app, cwd="C:\\")
         record = self.assert_launched_exactly(app, result, records)
-        # The runtime starts from the timer: ~2 s after the splash appeared,
-        # when the splash is already gone. The splash itself is shown for the
-        # timer's 2 s, less what creating and showing the window took.
+        # The runtime starts 2 s after the splash's creation (which sets the
+        # timer), both as the system recorded them, plus the tick and the
+        # launch (0.2 s emulated, at most 0.55 s loaded): not 1 s, nor 3 s.
         splash = result.splash
         self.assertTrue(splash["seen"], result.summary())
-        self.assertGreater(splash["gone_ms"] - splash["visible_ms"], 1900, result.summary())
-        since_splash = (record["start_time"] - splash["visible_time"]) / harness.FILETIME_PER_SECOND
-        self.assertGreater(since_splash, 1.8, result.summary())
-        # 1.5 s over the timer for a late tick and start, and whatever this
-        # run's stalls were (see stall_seconds); a start that waits for
-        # anything more (the linger) is far beyond.
-        self.assertLess(since_splash, 3.5 + result.stall_seconds, result.summary())
-        self.assertGreaterEqual(record["start_time"], splash["gone_time"] - 200_000, result.summary())
+        timer = (record["start_time"] - splash["created_time"]) / harness.FILETIME_PER_SECOND
+        self.assertTrue(1.95 < timer < 2.9, f"{timer:.3f} s; {result.summary()}")
+        # The splash is gone by then: the driver did not see it after that.
+        self.assertGreater(record["start_time"], splash["shown_time"], result.summary())
 
     def test_literal_command_line_pieces(self):
         # The same format spelled out once without the helper, so that a
@@ -165,12 +161,11 @@ class LingerTests(RuntimeCase):
         record = self.assert_single_start(records, result)
         self.assertFalse(result.killed, result.summary())
         self.assertEqual(result.exit_code, 0, result.summary())
+        # From the runtime's creation to the launcher's exit, as Wine's server
+        # recorded each: the Sleep and a few ms around it (0.11 s at most
+        # loaded). A linger of 9 s or 12 s falls outside.
         linger = result.exit_seconds_after(record["start_time"])
-        self.assertGreaterEqual(linger, 9.8, result.summary())
-        # From the runtime's creation to the launcher's exit, both as the
-        # system recorded them: only the launcher's own Sleep and exit count,
-        # not the driver's polling; 1 s is left, and this run's stalls.
-        self.assertLessEqual(linger, 11.0 + result.stall_seconds, result.summary())
+        self.assertTrue(9.99 <= linger < 11.0, f"{linger:.3f} s; {result.summary()}")
         self.assert_no_boxes(result)
 
 
@@ -183,14 +178,10 @@ class EarlyCloseTests(RuntimeCase):
             with self.subTest(how):
                 app = self.app_folder(f"Close {how}")
                 result, _ = self.launch(app, kill_on_record=False, close_at_ms=300, close_how=how, timeout_ms=15000)
-                closed_ms = result["actions"]["close"]
-                self.assertGreaterEqual(closed_ms, 0, result.summary())
                 self.assertEqual(result.exit_code, 1, result.summary())
-                # At once: within 1 s and this run's stalls (stall_seconds); a
-                # launcher that went on to its timer would start the runtime
-                # and then linger 10 s.
-                self.assertLess(result["exit_seen_ms"] - closed_ms, 1000 + result["longest_poll_ms"],
-                                result.summary())
+                # At once: its exit within 1 s of the close (0 when none was
+                # sent); one that went on to its timer would linger 10 s.
+                self.assertTrue(0 < result.exit_seconds_after(result["close_time"]) < 1.0, result.summary())
                 self.assert_no_boxes(result)
                 # A runtime started as the launcher ended has recorded by now.
                 time.sleep(0.3 + 2 * self.session.program_start_seconds)
@@ -265,11 +256,9 @@ class StartFailureTests(harness.LauncherTestCase):
         self.assertTrue(box["owner_null"], box)
         self.assertTrue(box["foreground"], box)
         self.assertEqual(result.exit_code, 2, result.summary())
-        # It waited for the OK, then ended at once.
-        self.assertGreaterEqual(result["exit_seen_ms"], box["dismiss_ms"], result.summary())
-        # Within 1 s and this run's stalls (stall_seconds); one that lingered
-        # after the box would take 10 s more.
-        self.assertLess(result["exit_seen_ms"] - box["gone_ms"], 1000 + result["longest_poll_ms"], result.summary())
+        # It waited for the OK, then ended at once: within 1 s of the press;
+        # one that lingered after the box would take 10 s more.
+        self.assertTrue(0 < result.exit_seconds_after(box["dismiss_time"]) < 1.0, result.summary())
         self.assertGreaterEqual(box["gone_ms"] - box["seen_ms"], 1000, result.summary())
         return box
 

@@ -53,11 +53,9 @@ class DriverResult:
     @property
     def stall_seconds(self):
         """The longest the driver went without looking at the program in this
-        run (its longest poll). Emulated or on a loaded machine, programs are
-        kept from running for seconds at a time, the launcher as much as the
-        driver: a bound on how late the launcher does something allows this
-        much more, measured in the same run. A launcher that is late by its
-        own fault (a linger of 10 s, say) stays far beyond it."""
+        run (its longest poll): a bound counted from what the driver saw (a
+        box seen) allows this much more. Between the system's own times (see
+        exit_seconds_after) no stall of the driver counts."""
         return self.data.get("longest_poll_ms", 0) / 1000
 
     @property
@@ -71,8 +69,8 @@ class DriverResult:
         return self.data.get("inspection")
 
     def exit_seconds_after(self, filetime):
-        """Seconds from a FILETIME stamp (e.g. a child's start) to the
-        launcher's exit, as the system recorded it."""
+        """Seconds from a FILETIME stamp (e.g. a child's creation) to the
+        launcher's exit, as Wine's server recorded it when it happened."""
         end = self.data.get("exit_time") or self.data["exit_seen_time"]
         return (end - filetime) / FILETIME_PER_SECOND
 

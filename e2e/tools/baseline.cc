@@ -3,9 +3,9 @@
 // closed on its first 2000 ms timer tick. A reference point for measuring
 // what the launcher's own splash costs in time and memory. With
 // TAVRELO_BASELINE_RECORD set it appends to that file, when it closes, when
-// it showed and destroyed its window as the system clock had it
-// (FILETIME units, the clock of the driver's stamps), so that the driver's
-// timings can be checked against the window's own.
+// it created and destroyed its window as the system clock had it (FILETIME
+// units, the clock of the driver's times), so that the driver's times can be
+// checked against the program's own.
 #include <windows.h>
 
 #include <cstdint>
@@ -15,8 +15,8 @@ namespace {
 constexpr wchar_t kClassName[] = L"TavreloBaseline";
 constexpr UINT_PTR kTimerId = 1;
 
-// Before and after ShowWindow, and before and after DestroyWindow.
-std::uint64_t g_times[4] = {};
+// Before and after CreateWindowExW, and after DestroyWindow.
+std::uint64_t g_times[3] = {};
 
 std::uint64_t Now() {
   FILETIME now;
@@ -24,16 +24,16 @@ std::uint64_t Now() {
   return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-// Appends {"show_begin":..,"show_end":..,"destroy_begin":..,"destroy_end":..}
-// as one line, without the C++ library, so that the reference stays small.
+// Appends {"create_begin":..,"create_end":..,"destroy_end":..} as one line,
+// without the C++ library, so that the reference stays small.
 void WriteRecord() {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableW(L"TAVRELO_BASELINE_RECORD", path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
-  static const char* const kNames[] = {"show_begin", "show_end", "destroy_begin", "destroy_end"};
+  static const char* const kNames[] = {"create_begin", "create_end", "destroy_end"};
   char line[256];
   char* out = line;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 3; ++i) {
     *out++ = i == 0 ? '{' : ',';
     *out++ = '"';
     for (const char* name = kNames[i]; *name;) *out++ = *name++;
@@ -66,9 +66,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     case WM_TIMER:
       if (wparam == kTimerId) {
         KillTimer(window, kTimerId);
-        g_times[2] = Now();
         DestroyWindow(window);
-        g_times[3] = Now();
+        g_times[2] = Now();
       }
       return 0;
     case WM_DESTROY:
@@ -99,13 +98,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   }
   RECT frame = {0, 0, MulDiv(487, dpi, 96), MulDiv(517, dpi, 96)};
   AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  g_times[0] = Now();
   HWND window = CreateWindowExW(0, kClassName, L"Baseline", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                 frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
                                 nullptr);
-  if (!window) return 1;
-  g_times[0] = Now();
-  ShowWindow(window, show_command);
   g_times[1] = Now();
+  if (!window) return 1;
+  ShowWindow(window, show_command);
   UpdateWindow(window);
 
   MSG message;

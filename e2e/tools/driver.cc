@@ -163,6 +163,7 @@ struct MessageBoxRecord {
   std::int64_t seen_ms = 0;
   std::int64_t gone_ms = -1;
   std::int64_t dismiss_ms = -1;
+  std::uint64_t dismiss_time = 0;
   bool dismiss_fallback = false;
   bool foreground = false;
   bool owner_null = true;
@@ -219,6 +220,7 @@ std::string BoxJson(const MessageBoxRecord& box) {
       .Unsigned("seen_time", box.seen_time)
       .Number("seen_ms", box.seen_ms)
       .Number("dismiss_ms", box.dismiss_ms)
+      .Unsigned("dismiss_time", box.dismiss_time)
       .Number("gone_ms", box.gone_ms)
       .Finish();
 }
@@ -469,6 +471,26 @@ class ChildWatch {
   std::vector<Child> children_;
 };
 
+// --- times that no stall of the driver moves --------------------------------
+
+// Wine's server records when a process starts and ends (GetProcessTimes) and
+// posts the driver an event as a window is created, stamped in ms of its
+// monotonic clock, which QueryPerformanceCounter reads (GetTickCount lags by up
+// to 16 ms): g_created holds each window with its creation's system time.
+std::vector<std::pair<HWND, std::uint64_t>> g_created;
+
+void CALLBACK NoteCreated(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD event_ms) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  const auto age_ms = static_cast<DWORD>(now.QuadPart * 1000 / frequency.QuadPart) - event_ms;
+  g_created.emplace_back(window, e2e::PreciseNow() - std::uint64_t{age_ms} * 10000);
+}
+
+void ReadPostedEvents() {
+  for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
+}
+
 // --- the run ----------------------------------------------------------------
 
 struct Action {
@@ -513,6 +535,8 @@ class Driver {
     e2e::UniqueKernelHandle thread(started.hThread);
     pid_ = started.dwProcessId;
     watching_children_ = children_.Join(process_.get());
+    SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, NoteCreated, pid_, 0, WINEVENT_OUTOFCONTEXT);
+    ReadPostedEvents();  // makes sure the queue the events go to exists
     ResumeThread(thread.get());
 
     now_ = e2e::PreciseNow();
@@ -521,6 +545,7 @@ class Driver {
       const std::uint64_t before = now_;
       now_ = e2e::PreciseNow();
       longest_poll_ = std::max(longest_poll_, now_ - before);
+      ReadPostedEvents();
       SampleCounters();
       children_.Poll(pid_);
       if (waited != WAIT_TIMEOUT) break;
@@ -602,6 +627,8 @@ class Driver {
     if (splash_ && splash_gone_ms_ < 0 && (ended || !Shown(splash_))) {
       splash_gone_ms_ = Elapsed();
       splash_gone_time_ = now_;
+    } else if (splash_gone_ms_ < 0) {
+      splash_shown_time_ = now_;  // still shown after this time
     }
     for (MessageBoxRecord& box : boxes_) {
       if (box.open && (ended || !Shown(box.window))) {
@@ -617,6 +644,7 @@ class Driver {
       if (box.dismiss_ms < 0) {
         DescribeBox(box);
         box.dismiss_ms = Elapsed();
+        box.dismiss_time = e2e::PreciseNow();
         PressOk(box.window);
       } else if (!box.dismiss_fallback && Elapsed() - box.dismiss_ms > kDismissFallbackMs) {
         box.dismiss_fallback = true;
@@ -668,6 +696,7 @@ class Driver {
   }
 
   void Close() {
+    close_time_ = e2e::PreciseNow();
     if (options_.close_how == L"wmclose") {
       PostMessageW(splash_, WM_CLOSE, 0, 0);
     } else if (options_.close_how == L"syscommand") {
@@ -677,6 +706,7 @@ class Driver {
       SetForegroundWindow(splash_);
       Sleep(50);
       close_was_foreground_ = GetForegroundWindow() == splash_;
+      close_time_ = e2e::PreciseNow();
       const WORD keys[] = {VK_MENU, VK_F4, VK_F4, VK_MENU};  // both pressed, then both released
       INPUT inputs[4] = {};
       for (int i = 0; i < 4; ++i) {
@@ -713,8 +743,12 @@ class Driver {
     e2e::JsonObject splash;
     splash.Bool("seen", splash_ != nullptr);
     if (splash_) {
-      splash.Unsigned("visible_time", splash_visible_time_)
+      const auto created = std::find_if(g_created.begin(), g_created.end(),
+                                        [this](const auto& window) { return window.first == splash_; });
+      splash.Unsigned("created_time", created == g_created.end() ? 0 : created->second)
+          .Unsigned("visible_time", splash_visible_time_)
           .Number("visible_ms", splash_visible_ms_)
+          .Unsigned("shown_time", splash_shown_time_)
           .Unsigned("gone_time", splash_gone_time_)
           .Number("gone_ms", splash_gone_ms_);
     }
@@ -729,6 +763,7 @@ class Driver {
         .Raw("inspection", inspection_.empty() ? "null" : inspection_)
         .Raw("modules", modules_.empty() ? "null" : modules_)
         .Raw("children", watching_children_ ? children_.Json() : "null");
+    out.Unsigned("close_time", close_time_);
     if (options_.close_how == L"altf4") out.Bool("close_was_foreground", close_was_foreground_);
     return e2e::WriteToFile(options_.out, out.Finish() + "\n");
   }
@@ -750,8 +785,10 @@ class Driver {
   HWND splash_ = nullptr;
   std::uint64_t splash_visible_time_ = 0;
   std::int64_t splash_visible_ms_ = -1;
+  std::uint64_t splash_shown_time_ = 0;
   std::uint64_t splash_gone_time_ = 0;
   std::int64_t splash_gone_ms_ = -1;
+  std::uint64_t close_time_ = 0;
   bool close_was_foreground_ = false;
   std::vector<MessageBoxRecord> boxes_;
   ChildWatch children_;
