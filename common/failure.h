@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -47,13 +46,14 @@ template <>
 class [[nodiscard]] Outcome<void> {
  public:
   Outcome() = default;
-  Outcome(Failure failure) : failure_(std::move(failure)) {}  // NOLINT: implicit
+  Outcome(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}  // NOLINT
 
-  bool ok() const { return !failure_.has_value(); }
-  const Failure& failure() const { return *failure_; }
+  bool ok() const { return state_.index() == 0; }
+  // Only to be asked of an outcome that is not ok().
+  const Failure& failure() const { return *std::get_if<1>(&state_); }
 
  private:
-  std::optional<Failure> failure_;
+  std::variant<std::monostate, Failure> state_;
 };
 
 // Error numbers the launcher raises itself.
