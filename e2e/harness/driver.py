@@ -51,14 +51,6 @@ class DriverResult:
         return self.data.get("splash", {})
 
     @property
-    def stall_seconds(self):
-        """The longest the driver went without looking at the program in this
-        run (its longest poll): a bound counted from what the driver saw (a
-        box seen) allows this much more. Between the system's own times (see
-        exit_seconds_after) no stall of the driver counts."""
-        return self.data.get("longest_poll_ms", 0) / 1000
-
-    @property
     def children(self):
         """The processes the program started: pid, image and exit code (None
         while still running), as the driver's job saw them."""

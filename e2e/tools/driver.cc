@@ -542,9 +542,7 @@ class Driver {
     now_ = e2e::PreciseNow();
     for (;;) {
       const DWORD waited = WaitForSingleObject(process_.get(), kPollMilliseconds);
-      const std::uint64_t before = now_;
       now_ = e2e::PreciseNow();
-      longest_poll_ = std::max(longest_poll_, now_ - before);
       ReadPostedEvents();
       SampleCounters();
       children_.Poll(pid_);
@@ -734,10 +732,6 @@ class Driver {
         .Unsigned("creation_time", creation_time_)
         .Unsigned("exit_time", exit_time_)
         .Unsigned("exit_seen_time", now_)
-        .Number("exit_seen_ms", Elapsed())
-        // The longest time between two looks at the windows: what the driver
-        // saw happen can have happened up to this much earlier.
-        .Number("longest_poll_ms", static_cast<std::int64_t>(longest_poll_ / 10000))
         .Unsigned("peak_working_set", peak_working_set_);
 
     e2e::JsonObject splash;
@@ -775,7 +769,6 @@ class Driver {
   DWORD start_error_ = 0;
   std::uint64_t start_time_ = 0;
   std::uint64_t now_ = 0;
-  std::uint64_t longest_poll_ = 0;
   std::uint64_t creation_time_ = 0;
   std::uint64_t exit_time_ = 0;
   std::uint64_t peak_working_set_ = 0;
