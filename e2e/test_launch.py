@@ -297,9 +297,7 @@ class SplashInspectionTests(RuntimeCase):
         # splash's own end, as under load it did, would fail the test.
         result, records = self.launch(app, inspect_at_ms=600, screenshot=screenshot)
         inspection = result.inspection
-        self.assertIsNotNone(inspection, result.summary())
         self.assertEqual(inspection["dpi"], dpi)
-        self.assertTrue(inspection["screenshot_saved"], inspection)
         image = self.screenshot(screenshot, inspection, name)
         self.assert_single_start(records, result)
         return inspection, image

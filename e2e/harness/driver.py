@@ -58,7 +58,10 @@ class DriverResult:
 
     @property
     def inspection(self):
-        return self.data.get("inspection")
+        """What the driver saw of the splash; a failure if it never inspected it."""
+        if self.data.get("inspection") is None:
+            raise AssertionError(f"the driver never inspected the splash: {self.summary()}")
+        return self.data["inspection"]
 
     def exit_seconds_after(self, filetime):
         """Seconds from a FILETIME stamp (e.g. a child's creation) to the

@@ -105,6 +105,7 @@ class LauncherTestCase(SessionTestCase):
         image; kept in the artifacts folder as NAME-<bitness>.png if NAME is
         given. The splash must have finished painting before it was taken."""
         self.assertTrue(inspection["painted"], "the splash was still painting when the driver gave up waiting")
+        self.assertTrue(inspection.get("screenshot_saved"), f"no screenshot, splash minimised or gone: {inspection}")
         image = read_screenshot(path, inspection)
         if name:
             image.save(self.session.artifact(f"{name}-{self.session.bitness}.png"))
