@@ -63,7 +63,7 @@ def run_section(bitness, runs):
 def choose_bitnesses(asked):
     """The bitnesses to measure, and a line saying why i686 is not among
     them when it had to be left out."""
-    why = harness.wine.wow64_problem()
+    why = harness.wow64_problem()
     if why and "i686" in (asked or []):
         sys.exit(f"bench: the i686 exe cannot run on this machine: {why}; measure --bitness x86_64")
     if asked or not why:
@@ -73,7 +73,7 @@ def choose_bitnesses(asked):
 
 def emulation_note(bitnesses):
     """A line saying that the i686 programs ran emulated, where they did."""
-    emulator = harness.wine.i386_emulator()
+    emulator = harness.i386_emulator()
     if "i686" not in bitnesses or not emulator:
         return []
     return [f"- i686 ran emulated: this kernel refuses 32-bit programs, and {emulator} runs them; its times "
@@ -93,7 +93,7 @@ def main(argv):
     commit = subprocess.run(["git", "-C", str(ROOT), "describe", "--always", "--dirty= plus uncommitted changes"],
                             capture_output=True, text=True).stdout
     header = ["# Start-up bench tables", "",
-              f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {harness.wine.wine_version()}, "
+              f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {harness.wine_version()}, "
               f"commit {commit.strip()}, {os.cpu_count()} cores, load average {load:.1f} before the runs and "
               f"{os.getloadavg()[0]:.1f} after",
               f"- `{' '.join(['bench/run', *argv])}`: {time.monotonic() - started:.0f} s of runs after the build",

@@ -55,7 +55,7 @@ def run(session, program, kind, env=None):
     record = folder / "java.jsonl"
     env = {"TAVRELO_JAVA_RECORD": session.prefix.windows_path(record), **(env or {})}
     sampler = CpuSampler(session.prefix.path, ntpath.basename(program.exe),
-                         harness.wine.i386_emulator() if session.bitness == "i686" else None)
+                         harness.i386_emulator() if session.bitness == "i686" else None)
     sampler.start()
     try:
         result = harness.run_driver(session, program.exe, program.cwd, folder / "result.json", env=env,
@@ -80,7 +80,7 @@ def measure(bitness, runs, work, log):
     (lists over the timed runs) and its traced figures, and the exes that ran."""
     for name in ("TAVRELO_EXE", "TAVRELO_E2E_TOOLS"):
         os.environ.pop(name, None)  # this checkout's builds, whatever the environment names
-    os.environ[harness.config.BUILD_VARIABLES[bitness]] = str(ROOT / "build" / BUILD_FOLDERS[bitness])
+    os.environ[harness.BUILD_VARIABLES[bitness]] = str(ROOT / "build" / BUILD_FOLDERS[bitness])
     os.environ["TAVRELO_E2E_ARTIFACTS"] = str(work)
     os.environ.setdefault("TAVRELO_E2E_TEMPLATE", str(work / "wine-template"))
     session = harness.Session("bench", bitness=bitness).start()

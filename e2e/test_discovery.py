@@ -1,175 +1,137 @@
-"""End-to-end tests of how tavrelo.exe finds the Java runtime in Wine's real
-registry: which runtime it chooses, the messages it shows when there is none,
-and how it goes on after a failed search.
+"""How tavrelo.exe finds the Java runtime in Wine's real registry: the runtime it starts, the messages
+that end it, and how it goes on after a failed search."""
 
-Run by hand:
-    TAVRELO_WIN32_DIR=build/win32 /usr/bin/python3 e2e/run_module.py test_discovery -v
-"""
-
+import shutil
 import unittest
 
 import harness
-from harness import expected_command, runtime_program
+from test_launch import command
 
 NOT_INSTALLED = ("You have not Installed Java Runtime Environment on your computer.\r\n"
                  "Download and install Java Runtime Environment Version 1.5 or higher version.\r\n"
                  "Please refer installtion guide of Tavrelo for further help")
 TOO_OLD = "Java Runtime Environment version 1.5 or higher version is not avaiable"
 SEARCH_FAILED = "Error While Searching JVM on Your Machine"
-UNSUPPORTED = "Unsupported value type"
-
-EXIT_LAUNCHED, EXIT_NOT_INSTALLED, EXIT_TOO_OLD = 0, 3, 4
-
+START_FAILED = "The Java application could not be started.\r\n\r\nError "
 
 setUpModule, tearDownModule = harness.module_session("discovery")
 
 
-class DiscoveryCase(harness.LauncherTestCase):
+class DiscoveryTests(harness.LauncherTestCase):
     def setUp(self):
         super().setUp()
         self.app = self.app_folder("Discovery", self._testMethodName)
-        self.remove_later(self.app.unix)
-        self.addCleanup(self.no_runtimes)
+        # Plain "java" finds this one first, next to the launcher.
+        shutil.copy2(self.session.java, self.app.unix / "java.exe")
+        self.other_view = "/reg:64" if self.prefix.view == "/reg:32" else "/reg:32"
 
-    def make_jre(self, name, **kwargs):
-        return self.runtime("Java Runtimes", f"{self._testMethodName}-{name}", **kwargs)
+    def jre(self, name, **options):
+        return self.runtime("Java Runtimes", f"{self._testMethodName}-{name}", **options)
 
-    def search_path_java(self):
-        """A stand-in java.exe where the search for plain "java" finds it
-        first: next to the launcher."""
-        harness.plant_standin(self.session, self.app.unix / "java.exe")
-
-    def assert_boxes(self, result, texts):
-        """Exactly these boxes, in order, each a plain OK box titled
-        Tavrelo that was still open when the driver answered it."""
-        self.assertEqual([box["text"] for box in result.boxes], texts, result.summary())
-        for box in result.boxes:
-            self.assertEqual(box["caption"], "Tavrelo")
-            self.assertEqual(box["buttons"], ["OK"], box)
-            self.assertFalse(box["icon"], box)
-            self.assertTrue(box["owner_null"], box)
-            self.assertGreaterEqual(box["dismiss_ms"], 0, box)
-
-    def assert_ends_with_message(self, texts, exit_code, **launch_options):
-        result, records = self.launch(self.app, kill_on_record=False, **launch_options)
-        self.assert_boxes(result, texts)
-        self.assertEqual(records, [], "nothing may be started")
-        self.assertEqual(result.exit_code, exit_code, result.summary())
-        # The process ends as the box's OK is pressed, without the 10 s linger.
-        self.assertTrue(0 < result.exit_seconds_after(result.boxes[-1]["dismiss_time"]) < 1.0, result.summary())
-        return result
-
-
-class NoSuitableRuntimeTests(DiscoveryCase):
-    def test_no_runtime_key_shows_the_three_line_message_and_ends(self):
-        self.no_runtimes()
-        self.assert_ends_with_message([NOT_INSTALLED], EXIT_NOT_INSTALLED)
-
-    def test_only_old_runtimes_show_the_too_old_message(self):
-        old = self.make_jre("old")
-        self.use_runtimes([("1.3.1", old.home), ("1.4.2_08", old.home)])
-        self.assert_ends_with_message([TOO_OLD], EXIT_TOO_OLD)
-
-    def test_key_without_subkeys_is_too_old(self):
+    def set_java_home(self, version, reg_type, data):
         self.use_runtimes([])
-        self.assert_ends_with_message([TOO_OLD], EXIT_TOO_OLD)
+        self.prefix.reg("add", f"{harness.JAVA_KEY}\\{version}", "/v", "JavaHome", "/t", reg_type, "/d", data, "/f")
 
-    def test_decimal_comma_locale_does_not_turn_1_4_into_14(self):
-        old = self.make_jre("old")
+    def launch_ending(self, **options):
+        """A launch to its own end; every box answered after 0.3 s."""
+        self.record_file.unlink(missing_ok=True)
+        return self.launch(self.app, kill_on_record=False, **options)
+
+    def test_no_runtime_or_none_recent_enough_is_told_then_the_launcher_ends_at_once(self):
+        old = self.jre("old")
+        cases = [("no runtime key", lambda: None, NOT_INSTALLED, 3),
+                 ("a runtime in the other registry view only", lambda: self.use_runtimes(
+                     [("1.6", old.home)], view=self.other_view), NOT_INSTALLED, 3),
+                 ("1.3.1 and 1.4.2_08", lambda: self.use_runtimes([("1.3.1", old.home), ("1.4.2_08", old.home)]),
+                  TOO_OLD, 4),
+                 ("a key without subkeys", lambda: self.use_runtimes([]), TOO_OLD, 4)]
+        for case, registry, text, exit_code in cases:
+            with self.subTest(case):
+                self.prefix.reg("delete", r"HKLM\SOFTWARE\JavaSoft", "/f", check=False)
+                registry()
+                result, records = self.launch_ending()
+                self.assert_boxes(result, [text])
+                self.assertEqual((records, result.exit_code), ([], exit_code), result.summary())
+                self.assertTrue(0 < result.exit_seconds_after(result.boxes[-1]["dismiss_time"]) < 1.0, result.summary())
+        # Where the decimal separator is a comma, 1.4 still reads as 1.4, not as 14 or 1.
         self.use_runtimes([("1.4", old.home), ("1.4.2_08", old.home)])
-        self.prefix.reg("add", r"HKCU\Control Panel\International", "/v", "sDecimal", "/d", ",", "/f")
-        self.addCleanup(self.prefix.reg, "add", r"HKCU\Control Panel\International", "/v", "sDecimal",
-                        "/d", ".", "/f")
-        self.assert_ends_with_message([TOO_OLD], EXIT_TOO_OLD, env={"LANG": "de_DE.UTF-8", "LC_ALL": "de_DE.UTF-8"})
+        international = (r"HKCU\Control Panel\International", "/v", "sDecimal", "/d")
+        self.prefix.reg("add", *international, ",", "/f")
+        self.addCleanup(self.prefix.reg, "add", *international, ".", "/f")
+        result, _ = self.launch_ending(env={"LANG": "de_DE.UTF-8", "LC_ALL": "de_DE.UTF-8"})
+        self.assert_boxes(result, [TOO_OLD])
 
+    def test_the_first_runtime_of_1_5_or_later_is_started_as_its_java_home_names_it(self):
+        jres = {name: self.jre(name) for name in ("142", "150", "16", "own", "other", "äöü Rüntime été", "bin")}
+        literal = self.runtime("%TAVRELO_JRE%", self._testMethodName)
+        deep = self.runtime("Java Runtimes", "deep", *[f"{i:02d}-" + "a-long-folder-name" * 5 for i in range(12)])
+        self.assertGreater(len(deep.home.encode()), 1024)
+        cases = [
+            ("the first in the registry's order", [("1.4.2", jres["142"].home), ("1.5.0_06", jres["150"].home),
+                                                  ("1.6", jres["16"].home)], jres["150"]),
+            # The other view's 1.5 sorts first: it would win if the launcher read that view.
+            ("its own registry view", lambda: self.use_runtimes([("1.6", jres["own"].home)]) or self.use_runtimes(
+                [("1.5", jres["other"].home)], view=self.other_view), jres["own"]),
+            ("a home beyond ASCII, in the system code page", [("1.6", jres["äöü Rüntime été"].home)],
+             jres["äöü Rüntime été"]),
+            ("a home longer than 1024 bytes, read by a second query", [("1.6", deep.home)], deep),
+            ("a version name of 255 characters", [("1.6" + "x" * 252, jres["16"].home)], jres["16"]),
+            ("after 400 older versions", [(f"1.4.{i:03d}", jres["142"].home) for i in range(400)]
+             + [("1.6", jres["16"].home)], jres["16"]),
+            # The variable points elsewhere: only the unexpanded path reaches the runtime.
+            ("an expandable home, unexpanded", lambda: self.set_java_home("1.6", "REG_EXPAND_SZ", literal.home),
+             literal),
+            ("a binary home, read as UTF-16 (the odd last byte ignored)", lambda: self.set_java_home(
+                "1.6", "REG_BINARY", (jres["bin"].home.encode("utf-16-le") + b"\0").hex()), jres["bin"]),
+        ]
+        for case, registry, jre in cases:
+            with self.subTest(case):
+                self.prefix.reg("delete", r"HKLM\SOFTWARE\JavaSoft", "/f", check=False, view=self.other_view)
+                registry() if callable(registry) else self.use_runtimes(registry)
+                self.record_file.unlink(missing_ok=True)
+                result, records = self.launch(self.app, env={"TAVRELO_JRE": "C:\\nowhere"})
+                if jre is deep:  # read whole, as its support files are found, but no program starts that deep
+                    self.assertEqual([box["text"][:len(START_FAILED) + 3] for box in result.boxes], [START_FAILED + "2: "])
+                    continue
+                self.assertEqual(len(records), 1, result.summary())
+                self.assertEqual(records[0]["command_line"], command(f'"{jre.java}" ', self.app.win))
+                self.assertEqual(records[0]["exe_path"].lower(), jre.java.lower())
+                self.assert_boxes(result, [])
 
-class ChoiceTests(DiscoveryCase):
-    def test_first_runtime_of_1_5_or_later_in_registry_order_wins(self):
-        jre142, jre150, jre16 = (self.make_jre(n) for n in ("142", "150", "16"))
-        self.use_runtimes([("1.4.2", jre142.home), ("1.5.0_06", jre150.home), ("1.6", jre16.home)])
-        result, records = self.launch(self.app)
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["command_line"], expected_command(runtime_program(jre150), self.app.win))
-        self.assertEqual(record["exe_path"].lower(), jre150.java.lower())
-        self.assert_no_boxes(result)
+    def test_after_a_failed_search_or_with_an_empty_java_home_plain_java_is_started(self):
+        jre = self.jre("16")
+        # "#Beta" comes before "1.6" in the registry's order.
+        for case, versions, first_box in [("a version name that is no number", [("#Beta", jre.home), ("1.6", jre.home)],
+                                           'Type mismatch: the Java runtime version "#Beta" in the registry does not '
+                                           'begin with a version number.'),
+                                          ("a version without JavaHome", [("1.6", None)], "Unsupported value type"),
+                                          ("an empty JavaHome", [("1.6", "")], None)]:
+            with self.subTest(case):
+                self.use_runtimes(versions)
+                self.record_file.unlink(missing_ok=True)
+                result, records = self.launch(self.app)
+                self.assert_boxes(result, [first_box, SEARCH_FAILED] if first_box else [])
+                self.assertEqual(len(records), 1, result.summary())
+                self.assertEqual(records[0]["command_line"], command("java ", self.app.win))
+                self.assertEqual(records[0]["exe_path"].lower(), (self.app.win + "\\java.exe").lower())
+                if first_box:  # each box after the other, and the runtime after both
+                    self.assertGreaterEqual(result.boxes[1]["seen_ms"], result.boxes[0]["gone_ms"], result.summary())
+                    self.assertGreater(records[0]["start_time"], result.boxes[1]["seen_time"])
 
-    def test_expandable_java_home_is_used_unexpanded(self):
-        # A folder literally named %TAVRELO_JRE% holds the runtime, while the
-        # variable itself points somewhere else: only the unexpanded path
-        # reaches that java.exe.
-        literal = self.prefix.drive_c / "%TAVRELO_JRE%" / self._testMethodName
-        jre = harness.make_runtime(self.session, literal)
-        self.remove_later(literal.parent)
-        home = "C:\\%TAVRELO_JRE%\\" + self._testMethodName
-        self.prefix.reg("add", harness.app.JAVA_KEY + "\\1.6", "/v", "JavaHome", "/t", "REG_EXPAND_SZ",
-                        "/d", home, "/f")
-        result, records = self.launch(self.app, env={"TAVRELO_JRE": "C:\\nowhere"})
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["command_line"], expected_command(f'"{home}\\bin\\java.exe" ', self.app.win))
-        self.assertEqual(record["exe_path"].lower(), jre.java.lower())
-        self.assert_no_boxes(result)
-
-
-class RegistryViewTests(DiscoveryCase):
-    """On 64-bit Windows the launcher reads the registry view of its own
-    bitness: the i686 build sees the 32-bit view (WOW6432Node) and so only
-    32-bit runtimes, the x86_64 build the 64-bit view."""
-
-    def other_view(self):
-        return "/reg:64" if self.prefix.view == "/reg:32" else "/reg:32"
-
-    def register_in(self, view, versions):
-        harness.set_java_runtimes(self.session, versions, view=view)
-        self.addCleanup(harness.clear_java_runtimes, self.session, view)
-
-    def test_runtime_registered_only_in_the_other_view_is_not_installed(self):
-        jre = self.make_jre("other-view")
-        self.no_runtimes()
-        self.register_in(self.other_view(), [("1.6", jre.home)])
-        # The import landed in the view it named, and only there.
-        key = harness.app.JAVA_KEY + "\\1.6"
-        self.assertTrue(self.prefix.reg_has_key(key, view=self.other_view()))
-        self.assertFalse(self.prefix.reg_has_key(key))
-        self.assert_ends_with_message([NOT_INSTALLED], EXIT_NOT_INSTALLED)
-
-    def test_runtime_in_its_own_view_is_the_one_started(self):
-        own, other = self.make_jre("own-view"), self.make_jre("other-view")
-        self.use_runtimes([("1.6", own.home)])
-        # Sorts first, so it would win if the launcher read that view.
-        self.register_in(self.other_view(), [("1.5", other.home)])
-        result, records = self.launch(self.app)
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["exe_path"].lower(), own.java.lower())
-        self.assert_no_boxes(result)
-
-
-class FailedSearchTests(DiscoveryCase):
-    """A failure while searching is reported in two boxes; the launch then
-    goes on through plain "java" from the search path."""
-
-    def assert_fallback(self, first_box_check):
-        self.search_path_java()
-        result, records = self.launch(self.app)
-        self.assertEqual(len(result.boxes), 2, result.summary())
-        first_box_check(result.boxes[0]["text"])
-        self.assert_boxes(result, [result.boxes[0]["text"], SEARCH_FAILED])
-        record = self.assert_single_start(records, result)
-        self.assertEqual(record["command_line"], expected_command("java ", self.app.win))
-        self.assertEqual(record["exe_path"].lower(), (self.app.win + "\\java.exe").lower())
-        # The second box came after the first was gone, and the runtime only
-        # after both.
-        self.assertGreaterEqual(result.boxes[1]["seen_ms"], result.boxes[0]["gone_ms"], result.summary())
-        self.assertGreater(record["start_time"], result.boxes[1]["seen_time"])
-
-    def test_non_numeric_subkey_met_first(self):
-        jre = self.make_jre("16")
-        # "#Beta" sorts before "1.6" in the registry's order.
-        self.use_runtimes([("#Beta", jre.home), ("1.6", jre.home)])
-        self.assert_fallback(lambda text: self.assertIn('"#Beta"', text))
-
-    def test_qualifying_subkey_without_java_home(self):
-        self.use_runtimes([("1.6", None)])
-        self.assert_fallback(lambda text: self.assertEqual(text, UNSUPPORTED))
+    def test_a_java_home_that_names_no_runtime_is_told_after_the_copy_failure(self):
+        jre = self.jre("jre")
+        # Quoting a path with a quote in it would end the program's name early and hand the rest to Java.
+        for case, reg_type, data, error in [("a number", "REG_DWORD", "1234", 2),
+                                            ("a quote", "REG_SZ", jre.home + '" -jar C:\\evil.jar "', 123)]:
+            with self.subTest(case):
+                self.set_java_home("1.6", reg_type, data)
+                result, records = self.launch_ending()
+                texts = [box["text"] for box in result.boxes]
+                self.assertEqual((records, len(texts), result.exit_code), ([], 3, 2), result.summary())
+                self.assertTrue(texts[0].startswith('Could not copy "C:\\orvane\\GsmModemJar\\Comm.jar"'), texts[0])
+                self.assert_boxes(result, [texts[0], "Error While Copying JAR File", texts[2]])
+                self.assertTrue(texts[2].startswith(f"{START_FAILED}{error}: ") and "evil" not in texts[2], texts[2])
+                self.assertTrue(0 < result.exit_seconds_after(result.boxes[-1]["dismiss_time"]) < 1.0, result.summary())
 
 
 if __name__ == "__main__":

@@ -1,484 +1,66 @@
-// tavrelo-driver: starts a program (the launcher), watches it until it ends
-// and writes what it saw as one JSON file.
-//
-// While the program runs the driver polls its top-level windows every 15 ms:
-// the first visible unowned window that is not a dialog is taken as the
-// splash; dialogs of class "#32770" are message boxes, which are described
-// (caption, text, buttons, icon, owner) and dismissed with the OK button
-// after --dismiss-after-ms. Timed actions on the splash (close, minimise,
-// maximise, inspect, list the loaded modules) count from the moment it was
-// first seen visible. The program runs in a job of the driver's, so every
-// process it starts is named and its exit code reported too.
+// tavrelo-driver: starts a program (the launcher), watches its windows every 15 ms until it ends, works
+// them on cue and writes what it saw as one JSON object:
+//   tavrelo-driver --exe PROGRAM --out RESULT.json [--cwd FOLDER] [--timeout-ms N] [--dismiss-after-ms N]
+//     [--close-at-ms N] [--close-how wmclose|syscommand] [--minimize-at-ms N] [--maximize-at-ms N]
+//     [--inspect-at-ms N] [--screenshot FILE] [--modules-at-ms N] [--kill-when-file FILE] [--show-command N]
+// The first visible unowned window of the program that is no dialog is the splash; dialogs ("#32770")
+// are message boxes, described and answered with OK after --dismiss-after-ms (300). Timed actions count
+// from the splash's first sight. The times tests measure come from clocks no stall of the driver moves:
+// the splash's creation as stamped by the event Wine's server posts, the program's creation and exit as
+// the server recorded them, and the driver's own close or press of OK, stamped as it acts.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <cwchar>
+#include <map>
 #include <string>
-#include <string_view>
-#include <utility>
+#include <tuple>
 #include <vector>
 
-#include "icon_probe.h"
 #include "launcher/function_address_win.h"
 #include "tool_support.h"
 
 namespace {
 
-constexpr DWORD kPollMilliseconds = 15;
-constexpr std::int64_t kDescribeBoxForMs = 100;  // box text is re-read this long after it appears
-constexpr std::int64_t kDismissFallbackMs = 1000;
-constexpr std::int64_t kKillGraceMs = 500;  // from the kill file's appearance to the kill
-constexpr DWORD kPaintWaitMs = 10000;       // longest wait for the splash to finish painting
-constexpr UINT kKilledExitCode = 0xE2E;
-constexpr int kUsageExitCode = 64;
+constexpr DWORD kPollMs = 15;
+constexpr DWORD kPaintWaitMs = 10000;
+constexpr wchar_t kOptions[] =
+    L" --exe --out --cwd --timeout-ms --dismiss-after-ms --close-at-ms --close-how --minimize-at-ms --maximize-at-ms"
+    L" --inspect-at-ms --screenshot --modules-at-ms --kill-when-file --show-command ";
+constexpr const wchar_t* kActions[] = {L"--minimize-at-ms", L"--maximize-at-ms", L"--inspect-at-ms",
+                                       L"--modules-at-ms", L"--close-at-ms"};
 
-struct Options {
-  std::wstring exe;
-  std::wstring cwd;
-  std::wstring out;
-  std::wstring screenshot;
-  std::wstring kill_when_file;
-  std::wstring close_how = L"wmclose";
-  std::int64_t timeout_ms = 60000;
-  std::int64_t dismiss_after_ms = 300;
-  std::int64_t close_at_ms = -1;
-  std::int64_t minimize_at_ms = -1;
-  std::int64_t maximize_at_ms = -1;
-  std::int64_t inspect_at_ms = -1;
-  std::int64_t modules_at_ms = -1;
-  std::int64_t show_command = -1;  // >= 0: passed with STARTF_USESHOWWINDOW
-};
+std::map<std::wstring, std::wstring> g_options;
+std::vector<std::pair<HWND, std::uint64_t>> g_created;  // each window with its creation's system time
 
-constexpr wchar_t kUsage[] =
-    L"usage: tavrelo-driver --exe PROGRAM --out RESULT.json [--cwd FOLDER] [--timeout-ms N] [--dismiss-after-ms N]\n"
-    L"  [--close-at-ms N] [--close-how wmclose|syscommand|altf4] [--minimize-at-ms N] [--maximize-at-ms N]\n"
-    L"  [--inspect-at-ms N] [--modules-at-ms N] [--screenshot FILE] [--kill-when-file FILE] [--show-command N]\n";
-
-bool ParseNumber(const wchar_t* text, std::int64_t& value) {
-  wchar_t* end = nullptr;
-  const long long parsed = std::wcstoll(text, &end, 10);
-  if (end == text || *end != L'\0') return false;
-  value = parsed;
-  return true;
+std::wstring Option(const wchar_t* name) { return g_options.count(name) ? g_options[name] : L""; }
+long long Number(const wchar_t* name, long long fallback = -1) {
+  return g_options.count(name) ? _wtoi64(g_options[name].c_str()) : fallback;
 }
 
-bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& error) {
-  const std::pair<const wchar_t*, std::int64_t*> numbers[] = {
-      {L"--timeout-ms", &options.timeout_ms},         {L"--dismiss-after-ms", &options.dismiss_after_ms},
-      {L"--close-at-ms", &options.close_at_ms},       {L"--minimize-at-ms", &options.minimize_at_ms},
-      {L"--maximize-at-ms", &options.maximize_at_ms}, {L"--inspect-at-ms", &options.inspect_at_ms},
-      {L"--modules-at-ms", &options.modules_at_ms},   {L"--show-command", &options.show_command},
-  };
-  const std::pair<const wchar_t*, std::wstring*> texts[] = {
-      {L"--exe", &options.exe},
-      {L"--cwd", &options.cwd},
-      {L"--out", &options.out},
-      {L"--screenshot", &options.screenshot},
-      {L"--kill-when-file", &options.kill_when_file},
-      {L"--close-how", &options.close_how},
-  };
-  for (int i = 1; i < argc; i += 2) {
-    const std::wstring name = argv[i];
-    if (i + 1 >= argc) {
-      error = L"missing value for " + name;
-      return false;
-    }
-    const wchar_t* value = argv[i + 1];
-    bool known = false;
-    for (const auto& [option, target] : numbers) {
-      if (name != option) continue;
-      if (!ParseNumber(value, *target)) {
-        error = L"not a number for " + name + L": " + value;
-        return false;
-      }
-      known = true;
-    }
-    for (const auto& [option, target] : texts) {
-      if (name != option) continue;
-      *target = value;
-      known = true;
-    }
-    if (!known) {
-      error = L"unknown option " + name;
-      return false;
-    }
-  }
-  if (options.exe.empty() || options.out.empty()) {
-    error = L"--exe and --out are required";
-    return false;
-  }
-  if (options.close_how != L"wmclose" && options.close_how != L"syscommand" && options.close_how != L"altf4") {
-    error = L"--close-how must be wmclose, syscommand or altf4";
-    return false;
-  }
-  return true;
+std::wstring Text(HWND window) {  // as the system stores it: no message is sent
+  wchar_t text[4096];
+  return std::wstring(text, static_cast<std::size_t>(std::max(0, InternalGetWindowText(window, text, 4096))));
 }
 
-std::wstring WindowClass(HWND window) {
-  wchar_t name[256] = {};
-  const int length = GetClassNameW(window, name, 256);
-  return std::wstring(name, length > 0 ? static_cast<std::size_t>(length) : 0);
+bool IsClass(HWND window, const wchar_t* name) {
+  wchar_t found[256] = L"";
+  GetClassNameW(window, found, 256);
+  return _wcsicmp(found, name) == 0;
 }
 
-// The window's text as the system stores it: no message is sent, so a busy
-// or dying window cannot stall the driver.
-std::wstring StoredWindowText(HWND window) {
-  std::vector<wchar_t> text(4096);
-  const int length = InternalGetWindowText(window, text.data(), static_cast<int>(text.size()));
-  return std::wstring(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
+std::string Rect(const RECT& r) {
+  return e2e::Json().Number("left", r.left).Number("top", r.top).Number("width", r.right - r.left)
+      .Number("height", r.bottom - r.top).Done();
 }
 
-bool Shown(HWND window) { return IsWindow(window) && IsWindowVisible(window); }
-
-bool IsClass(const std::wstring& class_name, const wchar_t* wanted) {
-  return _wcsicmp(class_name.c_str(), wanted) == 0;
-}
-
-// EnumWindows and EnumChildWindows callback: collects every window handed in.
-BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+BOOL CALLBACK Collect(HWND window, LPARAM list) {
   reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
   return TRUE;
 }
 
-std::string RectJson(const RECT& rect) {
-  return e2e::JsonObject()
-      .Number("left", rect.left)
-      .Number("top", rect.top)
-      .Number("right", rect.right)
-      .Number("bottom", rect.bottom)
-      .Number("width", rect.right - rect.left)
-      .Number("height", rect.bottom - rect.top)
-      .Finish();
-}
-
-// --- message boxes ---------------------------------------------------------
-
-struct MessageBoxRecord {
-  HWND window = nullptr;
-  bool open = true;
-  std::uint64_t seen_time = 0;
-  std::int64_t seen_ms = 0;
-  std::int64_t gone_ms = -1;
-  std::int64_t dismiss_ms = -1;
-  std::uint64_t dismiss_time = 0;
-  bool dismiss_fallback = false;
-  bool foreground = false;
-  bool owner_null = true;
-  std::wstring caption;
-  std::wstring text;
-  bool icon = false;
-  std::vector<std::wstring> buttons;
-};
-
-// Reads what the box shows, from its own visible controls (deeper
-// descendants are left out). The message text is the first static control
-// with text; an icon counts only when an icon static holds an icon, since
-// Wine keeps an empty one in boxes without an icon. Buttons are listed left
-// to right.
-void DescribeBox(MessageBoxRecord& box) {
-  box.caption = StoredWindowText(box.window);
-  box.owner_null = GetWindow(box.window, GW_OWNER) == nullptr;
-  box.text.clear();
-  box.icon = false;
-  std::vector<HWND> children;
-  EnumChildWindows(box.window, CollectWindow, reinterpret_cast<LPARAM>(&children));
-  std::vector<std::pair<LONG, std::wstring>> buttons;  // left edge, text
-  for (HWND child : children) {
-    if (GetAncestor(child, GA_PARENT) != box.window || !IsWindowVisible(child)) continue;
-    const std::wstring class_name = WindowClass(child);
-    const bool is_static = IsClass(class_name, L"Static");
-    if (is_static && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      DWORD_PTR icon = 0;
-      SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 500, &icon);
-      box.icon = box.icon || icon != 0;
-    } else if (is_static && box.text.empty()) {
-      box.text = StoredWindowText(child);
-    } else if (IsClass(class_name, L"Button")) {
-      RECT rect = {};
-      GetWindowRect(child, &rect);
-      buttons.emplace_back(rect.left, StoredWindowText(child));
-    }
-  }
-  std::stable_sort(buttons.begin(), buttons.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  box.buttons.clear();
-  for (auto& button : buttons) box.buttons.push_back(std::move(button.second));
-}
-
-std::string BoxJson(const MessageBoxRecord& box) {
-  std::vector<std::string> buttons;
-  for (const std::wstring& text : box.buttons) buttons.push_back(e2e::JsonString(text));
-  return e2e::JsonObject()
-      .Text("caption", box.caption)
-      .Text("text", box.text)
-      .Raw("buttons", e2e::JsonArray(buttons))
-      .Bool("icon", box.icon)
-      .Bool("owner_null", box.owner_null)
-      .Bool("foreground", box.foreground)
-      .Unsigned("seen_time", box.seen_time)
-      .Number("seen_ms", box.seen_ms)
-      .Number("dismiss_ms", box.dismiss_ms)
-      .Unsigned("dismiss_time", box.dismiss_time)
-      .Number("gone_ms", box.gone_ms)
-      .Finish();
-}
-
-// Presses OK as a user would; a box without a button with id IDOK gets its
-// first visible button pressed.
-void PressOk(HWND box) {
-  HWND button = GetDlgItem(box, IDOK);
-  if (!button || !IsWindowVisible(button)) {
-    button = nullptr;
-    for (HWND child = FindWindowExW(box, nullptr, L"Button", nullptr); child;
-         child = FindWindowExW(box, child, L"Button", nullptr)) {
-      if (IsWindowVisible(child)) {
-        button = child;
-        break;
-      }
-    }
-  }
-  if (button) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
-  } else {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  }
-}
-
-// --- icons, through icon-probe.dll ------------------------------------------
-
-struct HookTraits {
-  static HHOOK Invalid() { return nullptr; }
-  static void Close(HHOOK hook) { UnhookWindowsHookEx(hook); }
-};
-using UniqueHook = tavrelo::UniqueHandle<HHOOK, HookTraits>;
-
-std::string ErrorJson(const wchar_t* what, DWORD error) {
-  return e2e::JsonObject().Text("error", what).Unsigned("code", error).Finish();
-}
-
-std::string ProbeIcons(HWND window) {
-  const std::wstring self = e2e::ModuleFileName(nullptr);
-  const std::wstring probe_path = self.substr(0, self.find_last_of(L"\\/") + 1) + L"icon-probe.dll";
-  const tavrelo::UniqueModule probe(LoadLibraryW(probe_path.c_str()));
-  if (!probe) return ErrorJson(L"icon-probe.dll not loaded", GetLastError());
-  auto hook_proc = tavrelo::FunctionAddress<HOOKPROC>(probe.get(), e2e::kIconProbeHookName);
-  if (!hook_proc) return ErrorJson(L"hook function missing", GetLastError());
-
-  const DWORD pid = GetCurrentProcessId();
-  e2e::UniqueKernelHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                     e2e::kIconProbeBytes, e2e::IconProbeMappingName(pid).c_str()));
-  e2e::UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, e2e::IconProbeEventName(pid).c_str()));
-  if (!mapping || !done) return ErrorJson(L"shared block not created", GetLastError());
-
-  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
-  const UniqueHook hook(SetWindowsHookExW(WH_GETMESSAGE, hook_proc, probe.get(), thread));
-  if (!hook) return ErrorJson(L"hook not installed", GetLastError());
-  const UINT message = RegisterWindowMessageW(e2e::kIconProbeMessage);
-  if (!PostMessageW(window, message, pid, 0)) return ErrorJson(L"probe message not posted", GetLastError());
-  if (WaitForSingleObject(done.get(), 3000) != WAIT_OBJECT_0) return ErrorJson(L"no answer from the probe", 0);
-
-  const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, sizeof(e2e::IconProbeBlock));
-  if (!view) return ErrorJson(L"shared block not readable", GetLastError());
-  const auto* block = static_cast<const e2e::IconProbeBlock*>(view);
-  std::string text(block->text, std::min<std::size_t>(block->length, sizeof block->text));
-  UnmapViewOfFile(view);
-  return text;
-}
-
-// --- the inspected splash ---------------------------------------------------
-
-// The rows of WINDOW's client area as GDI copies them through the window's
-// own DC, whichever process drew it: top row first, blue, green and red bytes
-// per pixel, each row padded to a multiple of 4 bytes. The reader knows the
-// size from the client area. Through the window's DC the system itself maps
-// the client area to the pixels it shows, so the copy needs no screen
-// coordinates: Wine 10 shows a maximised window whose frame reaches past the
-// screen's edges a frame's width away from where its window rectangle says.
-bool CaptureClientRows(HWND window, const RECT& client, std::string& rows) {
-  const int width = client.right - client.left;
-  const int height = client.bottom - client.top;
-  if (width <= 0 || height <= 0) return false;
-  const tavrelo::WindowDc window_dc(window);
-  const tavrelo::UniqueMemoryDc memory(window_dc.get() ? CreateCompatibleDC(window_dc.get()) : nullptr);
-  if (!memory) return false;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down rows
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  const tavrelo::UniqueGdiObject bitmap(CreateDIBSection(window_dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap || !bits) return false;
-  const tavrelo::SelectedObject selected(memory.get(), bitmap.get());
-  if (!BitBlt(memory.get(), 0, 0, width, height, window_dc.get(), client.left, client.top, SRCCOPY)) {
-    return false;
-  }
-  GdiFlush();
-  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-  rows.assign(static_cast<const char*>(bits), stride * static_cast<std::size_t>(height));
-  return true;
-}
-
-// Waits until WINDOW has no part left to paint and its thread is not painting:
-// an inspection then sees what the program drew, however long drawing takes
-// (emulated 32-bit code stretches a picture much more slowly). The update
-// region is read before a message round trip to the window's thread, so a
-// paint already under way when it was read empty has ended when the round
-// trip returns. False when that did not happen within kPaintWaitMs.
-bool WaitUntilPainted(HWND window) {
-  const ULONGLONG deadline = GetTickCount64() + kPaintWaitMs;
-  while (GetTickCount64() < deadline) {
-    const bool nothing_to_paint = !GetUpdateRect(window, nullptr, FALSE);
-    DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kPaintWaitMs, &ignored)) return false;
-    if (nothing_to_paint) return true;
-    Sleep(kPollMilliseconds);
-  }
-  return false;
-}
-
-std::string InspectWindow(HWND window, const std::wstring& screenshot_path) {
-  const bool painted = WaitUntilPainted(window);
-  RECT window_rect = {};
-  RECT client = {};
-  GetWindowRect(window, &window_rect);
-  GetClientRect(window, &client);
-  POINT origin = {0, 0};
-  ClientToScreen(window, &origin);
-  const RECT client_screen = {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
-  const bool iconic = IsIconic(window) != FALSE;
-
-  e2e::JsonObject out;
-  out.Bool("painted", painted)
-      .Text("title", StoredWindowText(window))
-      .Unsigned("style", static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)))
-      .Unsigned("exstyle", static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)))
-      .Bool("minimized", iconic)
-      .Bool("maximized", IsZoomed(window) != FALSE)
-      .Raw("window_rect", RectJson(window_rect))
-      .Raw("client_rect", RectJson(client_screen))
-      .Number("screen_width", GetSystemMetrics(SM_CXSCREEN))
-      .Number("screen_height", GetSystemMetrics(SM_CYSCREEN));
-  if (const tavrelo::WindowDc screen(nullptr); screen.get()) {
-    out.Number("dpi", GetDeviceCaps(screen.get(), LOGPIXELSY));
-  }
-  if (!screenshot_path.empty()) {
-    // The client area: what the program draws. The caption and frame are
-    // the system's, and their size differs between systems (and Wines).
-    std::string rows;
-    const bool saved = !iconic && CaptureClientRows(window, client, rows) && e2e::WriteToFile(screenshot_path, rows);
-    out.Bool("screenshot_saved", saved);
-    if (saved) out.Raw("captured_rect", RectJson(client_screen));
-  }
-  out.Raw("icons", ProbeIcons(window));
-  return out.Finish();
-}
-
-// --- loaded modules ---------------------------------------------------------
-
-// The lower-case base names of the modules loaded in PROCESS, read from its
-// loader list. Only a driver of the program's own bitness reads a 32-bit
-// process's list whole, so the result tells whether the two match.
-std::string ModulesJson(HANDLE process) {
-  BOOL driver_wow64 = FALSE;
-  BOOL program_wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &driver_wow64);
-  IsWow64Process(process, &program_wow64);
-  std::vector<HMODULE> modules(1024);  // far more than a window program loads
-  DWORD needed = 0;
-  if (!K32EnumProcessModulesEx(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed,
-                               LIST_MODULES_ALL)) {
-    return ErrorJson(L"modules not listed", GetLastError());
-  }
-  modules.resize(std::min<std::size_t>(modules.size(), needed / sizeof(HMODULE)));
-  std::vector<std::string> names;
-  for (HMODULE module : modules) {
-    wchar_t name[MAX_PATH] = {};
-    const DWORD length = K32GetModuleBaseNameW(process, module, name, MAX_PATH);
-    if (length == 0) continue;
-    CharLowerBuffW(name, length);
-    names.push_back(e2e::JsonString(std::wstring_view(name, length)));
-  }
-  return e2e::JsonObject()
-      .Bool("same_bitness", driver_wow64 == program_wow64)
-      .Raw("names", e2e::JsonArray(names))
-      .Finish();
-}
-
-// --- the program's children ------------------------------------------------
-
-// Watches the processes that the program starts: the job's completion port
-// names each one as it is created, and a handle opened then keeps its exit
-// code readable after it ends. A child that dies during its start-up, before
-// the program's CreateProcess returns, is listed too, while the driver opened
-// it in time (within one poll).
-class ChildWatch {
- public:
-  bool Join(HANDLE process) {
-    job_ = e2e::UniqueKernelHandle(CreateJobObjectW(nullptr, nullptr));
-    port_ = e2e::UniqueKernelHandle(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
-    if (!job_ || !port_) return false;
-    JOBOBJECT_ASSOCIATE_COMPLETION_PORT link = {job_.get(), port_.get()};
-    return SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation, &link, sizeof link) &&
-           AssignProcessToJobObject(job_.get(), process);
-  }
-
-  void Poll(DWORD program_pid) {
-    DWORD message = 0;
-    ULONG_PTR key = 0;
-    LPOVERLAPPED pid = nullptr;
-    while (port_ && GetQueuedCompletionStatus(port_.get(), &message, &key, &pid, 0)) {
-      const auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pid));
-      if (message != JOB_OBJECT_MSG_NEW_PROCESS || id == program_pid) continue;
-      children_.push_back({id, e2e::UniqueKernelHandle(OpenProcess(
-                                   SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))});
-    }
-  }
-
-  std::string Json() const {
-    std::vector<std::string> list;
-    for (const Child& child : children_) {
-      e2e::JsonObject out;
-      out.Unsigned("pid", child.pid);
-      DWORD exit_code = 0;
-      std::wstring image(32768, L'\0');
-      DWORD length = static_cast<DWORD>(image.size());
-      if (!child.process) {
-        out.Text("error", L"ended before the driver could open it");
-      } else {
-        image.resize(QueryFullProcessImageNameW(child.process.get(), 0, image.data(), &length) ? length : 0);
-        out.Text("image", image);
-        const bool ended = GetExitCodeProcess(child.process.get(), &exit_code) && exit_code != STILL_ACTIVE;
-        out.Raw("exit_code", ended ? std::to_string(exit_code) : "null");
-      }
-      list.push_back(out.Finish());
-    }
-    return e2e::JsonArray(list);
-  }
-
- private:
-  struct Child {
-    DWORD pid;
-    e2e::UniqueKernelHandle process;
-  };
-  e2e::UniqueKernelHandle job_;
-  e2e::UniqueKernelHandle port_;
-  std::vector<Child> children_;
-};
-
-// --- times that no stall of the driver moves --------------------------------
-
-// Wine's server records when a process starts and ends (GetProcessTimes) and
-// posts the driver an event as a window is created, stamped in ms of its
-// monotonic clock, which QueryPerformanceCounter reads (GetTickCount lags by up
-// to 16 ms): g_created holds each window with its creation's system time.
-std::vector<std::pair<HWND, std::uint64_t>> g_created;
-
+// Wine posts this as a window is created, stamped in ms of the clock QueryPerformanceCounter reads.
 void CALLBACK NoteCreated(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD event_ms) {
   LARGE_INTEGER now, frequency;
   QueryPerformanceCounter(&now);
@@ -487,322 +69,292 @@ void CALLBACK NoteCreated(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, 
   g_created.emplace_back(window, e2e::PreciseNow() - std::uint64_t{age_ms} * 10000);
 }
 
-void ReadPostedEvents() {
-  for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
+// A box's caption, text (its first static control with text), buttons left to right, whether an icon
+// static holds an icon (Wine keeps an empty one in boxes without), and whether it has an owner.
+e2e::Json DescribeBox(HWND box) {
+  std::vector<HWND> children;
+  EnumChildWindows(box, Collect, reinterpret_cast<LPARAM>(&children));
+  std::wstring text;
+  bool icon = false;
+  std::vector<std::pair<LONG, std::string>> buttons;
+  for (HWND child : children) {
+    if (GetAncestor(child, GA_PARENT) != box || !IsWindowVisible(child)) continue;
+    if (IsClass(child, L"Static") && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      DWORD_PTR held = 0;
+      SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 500, &held);
+      icon = icon || held;
+    } else if (IsClass(child, L"Static") && text.empty()) {
+      text = Text(child);
+    } else if (IsClass(child, L"Button")) {
+      RECT rect;
+      GetWindowRect(child, &rect);
+      buttons.emplace_back(rect.left, e2e::JsonString(Text(child)));
+    }
+  }
+  std::sort(buttons.begin(), buttons.end());
+  std::string list = "[";
+  for (const auto& button : buttons) list += (list.size() > 1 ? "," : "") + button.second;
+  return e2e::Json().Text("caption", Text(box)).Text("text", text).Raw("buttons", list + "]").Bool("icon", icon)
+      .Bool("owner_null", !GetWindow(box, GW_OWNER));
 }
 
-// --- the run ----------------------------------------------------------------
+// The splash's class icons, read by icon-probe.dll inside the splash's own process (Wine refuses icon
+// handles of other processes), which answers with a window property: the sizes, 7 bits each.
+std::string ProbeIcons(HWND window) {
+  const std::wstring self = e2e::ModuleFileName(nullptr);
+  const std::wstring path = self.substr(0, self.rfind(L'\\') + 1) + L"icon-probe.dll";
+  const tavrelo::UniqueModule probe(LoadLibraryW(path.c_str()));
+  const auto hook = tavrelo::FunctionAddress<HOOKPROC>(probe.get(), "IconProbeHook");
+  HHOOK hooked = hook ? SetWindowsHookExW(WH_GETMESSAGE, hook, probe.get(), GetWindowThreadProcessId(window, 0)) : 0;
+  if (!hooked) return e2e::Json().Number("error", GetLastError()).Done();
+  PostMessageW(window, RegisterWindowMessageW(L"TavreloIconProbe"), 0, 0);
+  std::uintptr_t sizes = 0;
+  for (int tries = 0; tries < 200 && !sizes; ++tries, Sleep(kPollMs)) {
+    sizes = reinterpret_cast<std::uintptr_t>(GetPropW(window, L"TavreloIconProbe"));
+  }
+  UnhookWindowsHookEx(hooked);
+  const auto size = [sizes](int at) {
+    return "[" + std::to_string(sizes >> at & 127) + "," + std::to_string(sizes >> (at + 7) & 127) + "]";
+  };
+  return sizes ? e2e::Json().Raw("big", size(0)).Raw("small", size(14)).Done() : "{\"error\":\"no answer\"}";
+}
 
-struct Action {
-  const char* name;
-  std::int64_t at_ms;
-  bool settled = false;  // done, or skipped because the splash was gone by then
-  std::int64_t done_ms = -1;
+// The client area's rows as GDI copies them through the window's own DC: top row first, blue, green and
+// red bytes, rows padded to 4 bytes.
+bool SaveClientRows(HWND window, const RECT& client, const std::wstring& path) {
+  const tavrelo::WindowDc dc(window);
+  const tavrelo::UniqueMemoryDc memory(dc.get() ? CreateCompatibleDC(dc.get()) : nullptr);
+  BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 24, BI_RGB, 0, 0, 0, 0, 0}, {}};
+  void* bits = nullptr;
+  const tavrelo::UniqueGdiObject bitmap(memory ? CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, 0, 0)
+                                               : nullptr);
+  if (!bitmap || !bits) return false;
+  const tavrelo::SelectedObject selected(memory.get(), bitmap.get());
+  if (!BitBlt(memory.get(), 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY)) return false;
+  GdiFlush();
+  const std::size_t stride = (static_cast<std::size_t>(client.right) * 3 + 3) & ~std::size_t{3};
+  return e2e::WriteToFile(path, std::string(static_cast<const char*>(bits), stride * std::size_t(client.bottom)));
+}
+
+std::string Inspect(HWND window) {
+  // Until nothing is left to paint and its thread has answered after that: what the program drew is then
+  // on screen, however slowly (emulated) it draws.
+  bool painted = false;
+  for (const ULONGLONG end = GetTickCount64() + kPaintWaitMs; !painted && GetTickCount64() < end; Sleep(kPollMs)) {
+    const bool nothing_to_paint = !GetUpdateRect(window, nullptr, FALSE);
+    DWORD_PTR ignored = 0;
+    painted = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kPaintWaitMs, &ignored) && nothing_to_paint;
+  }
+  RECT frame, client;
+  GetWindowRect(window, &frame);
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  const tavrelo::WindowDc screen(nullptr);
+  const std::wstring screenshot = Option(L"--screenshot");
+  return e2e::Json().Bool("painted", painted).Text("title", Text(window))
+      .Number("style", GetWindowLongW(window, GWL_STYLE) & 0xFFFFFFFFLL)
+      .Number("exstyle", GetWindowLongW(window, GWL_EXSTYLE) & 0xFFFFFFFFLL).Bool("minimized", IsIconic(window))
+      .Bool("maximized", IsZoomed(window)).Raw("window_rect", Rect(frame))
+      .Raw("client_rect", Rect({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom}))
+      .Number("screen_width", GetSystemMetrics(SM_CXSCREEN)).Number("screen_height", GetSystemMetrics(SM_CYSCREEN))
+      .Number("dpi", GetDeviceCaps(screen.get(), LOGPIXELSY))
+      .Bool("screenshot_saved", !screenshot.empty() && !IsIconic(window) && SaveClientRows(window, client, screenshot))
+      .Raw("icons", ProbeIcons(window)).Done();
+}
+
+// The lower-case names of the modules loaded in PROCESS. Only a driver of the program's own bitness
+// reads a 32-bit process's list whole.
+std::string Modules(HANDLE process) {
+  BOOL mine = FALSE, theirs = FALSE;
+  IsWow64Process(GetCurrentProcess(), &mine);
+  IsWow64Process(process, &theirs);
+  HMODULE modules[1024];
+  DWORD needed = 0;
+  K32EnumProcessModulesEx(process, modules, sizeof modules, &needed, LIST_MODULES_ALL);
+  std::string names = "[";
+  for (DWORD i = 0; i < std::min<DWORD>(needed / sizeof(HMODULE), 1024); ++i) {
+    wchar_t name[MAX_PATH];
+    const DWORD length = K32GetModuleBaseNameW(process, modules[i], name, MAX_PATH);
+    CharLowerBuffW(name, length);
+    if (length) names += (names.size() > 1 ? "," : "") + e2e::JsonString(std::wstring(name, length));
+  }
+  return e2e::Json().Bool("same_bitness", mine == theirs).Raw("names", names + "]").Done();
+}
+
+struct Box {
+  HWND window;
+  std::uint64_t seen_time;
+  long long seen_ms;
+  bool open = true, foreground = false, reposted = false;
+  long long dismiss_ms = -1, gone_ms = -1;
+  std::uint64_t dismiss_time = 0;
+  e2e::Json description = {};
 };
 
-class Driver {
- public:
-  explicit Driver(const Options& options) : options_(options) {
-    const Action wanted[] = {{"minimize", options.minimize_at_ms},
-                             {"maximize", options.maximize_at_ms},
-                             {"inspect", options.inspect_at_ms},
-                             {"modules", options.modules_at_ms},
-                             {"close", options.close_at_ms}};
-    for (const Action& action : wanted) {
-      if (action.at_ms >= 0) actions_.push_back(action);
-    }
-    std::stable_sort(actions_.begin(), actions_.end(),
-                     [](const Action& a, const Action& b) { return a.at_ms < b.at_ms; });
-  }
+struct Run {
+  e2e::UniqueKernelHandle process;
+  DWORD pid = 0;
+  std::uint64_t start = 0, now = 0, creation_time = 0, exit_time = 0, peak = 0, close_time = 0;
+  bool killed = false, timed_out = false;
+  long long kill_seen_ms = -1;
+  HWND splash = nullptr;
+  std::uint64_t splash_visible_time = 0, splash_gone_time = 0;
+  long long splash_visible_ms = -1, splash_gone_ms = -1;
+  std::vector<Box> boxes;
+  std::map<std::wstring, bool> done;
+  std::string inspection = "null", modules = "null";
 
-  int Run() {
-    std::wstring command_line = L"\"" + options_.exe + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    if (options_.show_command >= 0) {
-      startup.dwFlags = STARTF_USESHOWWINDOW;
-      startup.wShowWindow = static_cast<WORD>(options_.show_command);
-    }
-    PROCESS_INFORMATION started = {};
-    start_time_ = e2e::PreciseNow();
-    // Started suspended, so that it is in the job before it can start anything.
-    if (!CreateProcessW(options_.exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, options_.cwd.empty() ? nullptr : options_.cwd.c_str(), &startup, &started)) {
-      start_error_ = GetLastError();
-      return Write() ? 0 : 1;
-    }
-    process_ = e2e::UniqueKernelHandle(started.hProcess);
-    e2e::UniqueKernelHandle thread(started.hThread);
-    pid_ = started.dwProcessId;
-    watching_children_ = children_.Join(process_.get());
-    SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, NoteCreated, pid_, 0, WINEVENT_OUTOFCONTEXT);
-    ReadPostedEvents();  // makes sure the queue the events go to exists
-    ResumeThread(thread.get());
+  long long Elapsed() const { return static_cast<long long>((now - start) / 10000); }
+  void NoteSplashGone() { std::tie(splash_gone_ms, splash_gone_time) = std::pair(Elapsed(), now); }
 
-    now_ = e2e::PreciseNow();
-    for (;;) {
-      const DWORD waited = WaitForSingleObject(process_.get(), kPollMilliseconds);
-      now_ = e2e::PreciseNow();
-      ReadPostedEvents();
-      SampleCounters();
-      children_.Poll(pid_);
-      if (waited != WAIT_TIMEOUT) break;
-      ScanWindows();
-      NoteGone(false);
-      RunActions();
-      HandleBoxes();
-      killed_ = ShouldKill();
-      timed_out_ = !killed_ && Elapsed() > options_.timeout_ms;
-      if (killed_ || timed_out_) {
-        TerminateProcess(process_.get(), kKilledExitCode);
-        WaitForSingleObject(process_.get(), 5000);
-        now_ = e2e::PreciseNow();
-        break;
-      }
-    }
-    NoteGone(true);
-    SampleCounters();
-    children_.Poll(pid_);
-    return Write() ? 0 : 1;
-  }
-
- private:
-  std::int64_t Elapsed() const { return static_cast<std::int64_t>((now_ - start_time_) / 10000); }
-
-  // The peak memory is read while the program runs: once it has ended, Wine
-  // no longer has it. The times are read once more at the end, for the exit.
-  void SampleCounters() {
+  // Read while the program runs: once it has ended, Wine no longer has its memory.
+  void Sample() {
+    now = e2e::PreciseNow();
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
     FILETIME created, ended, kernel, user;
-    if (GetProcessTimes(process_.get(), &created, &ended, &kernel, &user)) {
-      creation_time_ = e2e::FileTimeValue(created);
-      exit_time_ = e2e::FileTimeValue(ended);
+    if (GetProcessTimes(process.get(), &created, &ended, &kernel, &user)) {
+      creation_time = e2e::FileTimeValue(created);
+      exit_time = e2e::FileTimeValue(ended);
     }
     PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    if (K32GetProcessMemoryInfo(process_.get(), &memory, sizeof memory)) {
-      peak_working_set_ = std::max<std::uint64_t>(peak_working_set_, memory.PeakWorkingSetSize);
+    if (K32GetProcessMemoryInfo(process.get(), &memory, sizeof memory)) {
+      peak = std::max(peak, std::uint64_t{memory.PeakWorkingSetSize});
     }
   }
 
-  void ScanWindows() {
+  void Scan() {
     std::vector<HWND> windows;
-    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
-    const HWND foreground = GetForegroundWindow();
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
     for (HWND window : windows) {
-      DWORD owner_pid = 0;
-      GetWindowThreadProcessId(window, &owner_pid);
-      if (owner_pid != pid_ || !IsWindowVisible(window)) continue;
-      if (WindowClass(window) == L"#32770") {
-        NoteBox(window, foreground);
-      } else if (!splash_ && GetWindow(window, GW_OWNER) == nullptr) {
-        splash_ = window;
-        splash_visible_time_ = now_;
-        splash_visible_ms_ = Elapsed();
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      if (owner != pid || !IsWindowVisible(window)) continue;
+      if (IsClass(window, L"#32770")) {
+        if (std::none_of(boxes.begin(), boxes.end(), [&](const Box& b) { return b.open && b.window == window; })) {
+          boxes.push_back({window, now, Elapsed()});
+        }
+      } else if (!splash && !GetWindow(window, GW_OWNER)) {
+        std::tie(splash, splash_visible_time, splash_visible_ms) = std::tuple(window, now, Elapsed());
       }
     }
-  }
-
-  void NoteBox(HWND window, HWND foreground) {
-    for (MessageBoxRecord& box : boxes_) {
-      if (box.open && box.window == window) {
-        if (foreground == window) box.foreground = true;
-        if (Elapsed() - box.seen_ms <= kDescribeBoxForMs) DescribeBox(box);
-        return;
-      }
-    }
-    MessageBoxRecord box;
-    box.window = window;
-    box.seen_time = now_;
-    box.seen_ms = Elapsed();
-    box.foreground = foreground == window;
-    DescribeBox(box);
-    boxes_.push_back(std::move(box));
-  }
-
-  // Notes when the splash and the boxes stopped being shown (destroyed or
-  // hidden); once the program has ENDED, whatever it showed went with it.
-  void NoteGone(bool ended) {
-    if (splash_ && splash_gone_ms_ < 0 && (ended || !Shown(splash_))) {
-      splash_gone_ms_ = Elapsed();
-      splash_gone_time_ = now_;
-    } else if (splash_gone_ms_ < 0) {
-      splash_shown_time_ = now_;  // still shown after this time
-    }
-    for (MessageBoxRecord& box : boxes_) {
-      if (box.open && (ended || !Shown(box.window))) {
-        box.open = false;
-        box.gone_ms = Elapsed();
-      }
-    }
-  }
-
-  void HandleBoxes() {
-    for (MessageBoxRecord& box : boxes_) {
-      if (!box.open || Elapsed() - box.seen_ms < options_.dismiss_after_ms) continue;
-      if (box.dismiss_ms < 0) {
-        DescribeBox(box);
-        box.dismiss_ms = Elapsed();
-        box.dismiss_time = e2e::PreciseNow();
-        PressOk(box.window);
-      } else if (!box.dismiss_fallback && Elapsed() - box.dismiss_ms > kDismissFallbackMs) {
-        box.dismiss_fallback = true;
-        PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      }
-    }
-  }
-
-  // True once the kill file has held data for kKillGraceMs and no box is open.
-  bool ShouldKill() {
-    if (options_.kill_when_file.empty()) return false;
-    if (kill_file_seen_ms_ < 0) {
-      WIN32_FILE_ATTRIBUTE_DATA data = {};
-      if (GetFileAttributesExW(options_.kill_when_file.c_str(), GetFileExInfoStandard, &data) &&
-          (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0)) {
-        kill_file_seen_ms_ = Elapsed();
-      }
-      return false;
-    }
-    const bool box_open =
-        std::any_of(boxes_.begin(), boxes_.end(), [](const MessageBoxRecord& box) { return box.open; });
-    return Elapsed() - kill_file_seen_ms_ >= kKillGraceMs && !box_open;
-  }
-
-  void RunActions() {
-    if (!splash_) return;
-    for (Action& action : actions_) {
-      if (action.settled || Elapsed() - splash_visible_ms_ < action.at_ms) continue;
-      action.settled = true;
-      if (!Shown(splash_)) continue;
-      action.done_ms = Elapsed();
-      const std::string_view name = action.name;
-      if (name == "close") {
-        Close();
-      } else if (name == "minimize" || name == "maximize") {
-        // Sent, not posted: it returns once the window is minimised or
-        // maximised, so that an inspection after it never finds it not yet
-        // changed or half done (maximised already, but still at its old
-        // size), as under load it did.
+    if (splash && splash_gone_ms < 0 && !IsWindowVisible(splash)) NoteSplashGone();
+    for (Box& box : boxes) {
+      if (box.open && !IsWindowVisible(box.window)) std::tie(box.open, box.gone_ms) = std::pair(false, Elapsed());
+      if (!box.open) continue;
+      box.foreground = box.foreground || GetForegroundWindow() == box.window;
+      if (box.dismiss_ms < 0) box.description = DescribeBox(box.window);  // Wine fills it in as it lays it out
+      if (box.dismiss_ms < 0 && Elapsed() - box.seen_ms >= Number(L"--dismiss-after-ms", 300)) {
+        std::tie(box.dismiss_ms, box.dismiss_time) = std::pair(Elapsed(), e2e::PreciseNow());
         DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(splash_, WM_SYSCOMMAND, name == "minimize" ? SC_MINIMIZE : SC_MAXIMIZE, 0, SMTO_NORMAL,
-                            kPaintWaitMs, &ignored);
-      } else if (name == "inspect") {
-        inspection_ = InspectWindow(splash_, options_.screenshot);
-      } else if (name == "modules") {
-        modules_ = ModulesJson(process_.get());
+        SendMessageTimeoutW(GetDlgItem(box.window, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+      } else if (box.dismiss_ms >= 0 && !box.reposted && Elapsed() - box.dismiss_ms > 1000) {
+        box.reposted = PostMessageW(box.window, WM_COMMAND, IDOK, 0);  // the click was lost
       }
     }
   }
 
-  void Close() {
-    close_time_ = e2e::PreciseNow();
-    if (options_.close_how == L"wmclose") {
-      PostMessageW(splash_, WM_CLOSE, 0, 0);
-    } else if (options_.close_how == L"syscommand") {
-      PostMessageW(splash_, WM_SYSCOMMAND, SC_CLOSE, 0);
-    } else {
-      // Alt+F4 goes to the focused window: bring the splash forward first.
-      SetForegroundWindow(splash_);
-      Sleep(50);
-      close_was_foreground_ = GetForegroundWindow() == splash_;
-      close_time_ = e2e::PreciseNow();
-      const WORD keys[] = {VK_MENU, VK_F4, VK_F4, VK_MENU};  // both pressed, then both released
-      INPUT inputs[4] = {};
-      for (int i = 0; i < 4; ++i) {
-        inputs[i].type = INPUT_KEYBOARD;
-        inputs[i].ki.wVk = keys[i];
-        inputs[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+  // Each action once, when its time after the splash's first sight has come, if the splash is still shown.
+  void Act() {
+    for (const wchar_t* action : kActions) {
+      if (!splash || Number(action) < 0 || done[action] || Elapsed() < splash_visible_ms + Number(action)) continue;
+      done[action] = true;
+      const std::wstring name = action;
+      DWORD_PTR ignored = 0;
+      if (!IsWindowVisible(splash)) continue;
+      if (name == L"--inspect-at-ms") inspection = Inspect(splash);
+      if (name == L"--modules-at-ms") modules = Modules(process.get());
+      if (name == L"--close-at-ms") {
+        close_time = e2e::PreciseNow();
+        const bool syscommand = Option(L"--close-how") == L"syscommand";
+        PostMessageW(splash, syscommand ? WM_SYSCOMMAND : WM_CLOSE, syscommand ? SC_CLOSE : 0, 0);
       }
-      SendInput(4, inputs, sizeof(INPUT));
+      if (name == L"--minimize-at-ms" || name == L"--maximize-at-ms") {  // sent: done when an inspection follows
+        SendMessageTimeoutW(splash, WM_SYSCOMMAND, name == L"--minimize-at-ms" ? SC_MINIMIZE : SC_MAXIMIZE, 0,
+                            SMTO_NORMAL, kPaintWaitMs, &ignored);
+      }
     }
   }
 
-  bool Write() const {
-    e2e::JsonObject out;
-    out.Text("exe", options_.exe);
-    if (start_error_ != 0) {
-      out.Unsigned("start_error", start_error_);
-      return e2e::WriteToFile(options_.out, out.Finish() + "\n");
+  // Once the kill file has held data for 0.5 s and no box is open.
+  bool ShouldKill() {
+    WIN32_FILE_ATTRIBUTE_DATA file = {};
+    if (kill_seen_ms < 0 && GetFileAttributesExW(Option(L"--kill-when-file").c_str(), GetFileExInfoStandard, &file) &&
+        (file.nFileSizeLow || file.nFileSizeHigh)) {
+      kill_seen_ms = Elapsed();
     }
+    return kill_seen_ms >= 0 && Elapsed() - kill_seen_ms >= 500 &&
+           std::none_of(boxes.begin(), boxes.end(), [](const Box& box) { return box.open; });
+  }
+
+  std::string Result() {
     DWORD exit_code = 0;
-    const bool have_exit_code = GetExitCodeProcess(process_.get(), &exit_code) && exit_code != STILL_ACTIVE;
-    out.Unsigned("pid", pid_)
-        .Raw("exit_code", have_exit_code && !killed_ && !timed_out_ ? std::to_string(exit_code) : "null")
-        .Bool("killed", killed_)
-        .Bool("timed_out", timed_out_)
-        .Unsigned("creation_time", creation_time_)
-        .Unsigned("exit_time", exit_time_)
-        .Unsigned("exit_seen_time", now_)
-        .Unsigned("peak_working_set", peak_working_set_);
-
-    e2e::JsonObject splash;
-    splash.Bool("seen", splash_ != nullptr);
-    if (splash_) {
-      const auto created = std::find_if(g_created.begin(), g_created.end(),
-                                        [this](const auto& window) { return window.first == splash_; });
-      splash.Unsigned("created_time", created == g_created.end() ? 0 : created->second)
-          .Unsigned("visible_time", splash_visible_time_)
-          .Number("visible_ms", splash_visible_ms_)
-          .Unsigned("shown_time", splash_shown_time_)
-          .Unsigned("gone_time", splash_gone_time_)
-          .Number("gone_ms", splash_gone_ms_);
+    const bool ended = GetExitCodeProcess(process.get(), &exit_code) && exit_code != STILL_ACTIVE;
+    std::string list = "[";
+    for (Box& box : boxes) {
+      list += (list.size() > 1 ? "," : "") + box.description.Bool("foreground", box.foreground)
+          .Unsigned("seen_time", box.seen_time).Number("seen_ms", box.seen_ms).Number("dismiss_ms", box.dismiss_ms)
+          .Unsigned("dismiss_time", box.dismiss_time).Number("gone_ms", box.gone_ms).Done();
     }
-    std::vector<std::string> boxes;
-    for (const MessageBoxRecord& box : boxes_) boxes.push_back(BoxJson(box));
-    // Each action's time in ms since the start, -1 when it did not run.
-    e2e::JsonObject actions;
-    for (const Action& action : actions_) actions.Number(action.name, action.done_ms);
-    out.Raw("splash", splash.Finish())
-        .Raw("message_boxes", e2e::JsonArray(boxes))
-        .Raw("actions", actions.Finish())
-        .Raw("inspection", inspection_.empty() ? "null" : inspection_)
-        .Raw("modules", modules_.empty() ? "null" : modules_)
-        .Raw("children", watching_children_ ? children_.Json() : "null");
-    out.Unsigned("close_time", close_time_);
-    if (options_.close_how == L"altf4") out.Bool("close_was_foreground", close_was_foreground_);
-    return e2e::WriteToFile(options_.out, out.Finish() + "\n");
+    const auto created = std::find_if(g_created.begin(), g_created.end(), [&](auto& c) { return c.first == splash; });
+    return e2e::Json().Text("exe", Option(L"--exe")).Number("pid", pid)
+        .Raw("exit_code", ended && !killed && !timed_out ? std::to_string(exit_code) : "null").Bool("killed", killed)
+        .Bool("timed_out", timed_out).Unsigned("creation_time", creation_time).Unsigned("exit_time", exit_time)
+        .Unsigned("exit_seen_time", now).Unsigned("peak_working_set", peak)
+        .Raw("splash", e2e::Json().Bool("seen", splash).Number("visible_ms", splash_visible_ms)
+                           .Unsigned("created_time", created == g_created.end() ? 0 : created->second)
+                           .Unsigned("visible_time", splash_visible_time).Unsigned("gone_time", splash_gone_time)
+                           .Number("gone_ms", splash_gone_ms).Done())
+        .Raw("message_boxes", list + "]").Raw("inspection", inspection).Raw("modules", modules)
+        .Unsigned("close_time", close_time).Done();
   }
-
-  const Options& options_;
-  std::vector<Action> actions_;
-  e2e::UniqueKernelHandle process_;
-  DWORD pid_ = 0;
-  DWORD start_error_ = 0;
-  std::uint64_t start_time_ = 0;
-  std::uint64_t now_ = 0;
-  std::uint64_t creation_time_ = 0;
-  std::uint64_t exit_time_ = 0;
-  std::uint64_t peak_working_set_ = 0;
-  bool killed_ = false;
-  bool timed_out_ = false;
-  std::int64_t kill_file_seen_ms_ = -1;
-  HWND splash_ = nullptr;
-  std::uint64_t splash_visible_time_ = 0;
-  std::int64_t splash_visible_ms_ = -1;
-  std::uint64_t splash_shown_time_ = 0;
-  std::uint64_t splash_gone_time_ = 0;
-  std::int64_t splash_gone_ms_ = -1;
-  std::uint64_t close_time_ = 0;
-  bool close_was_foreground_ = false;
-  std::vector<MessageBoxRecord> boxes_;
-  ChildWatch children_;
-  bool watching_children_ = false;
-  std::string inspection_;
-  std::string modules_;
 };
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  // Coordinates and pixels are wanted as the screen has them, unscaled.
-  SetProcessDPIAware();
-  Options options;
-  std::wstring error;
-  if (!ParseOptions(argc, argv, options, error)) {
-    std::fwprintf(stderr, L"tavrelo-driver: %ls\n%ls", error.c_str(), kUsage);
-    return kUsageExitCode;
+  SetProcessDPIAware();  // coordinates and pixels as the screen has them
+  for (int i = 1; i < argc; i += 2) {
+    if (i + 1 == argc || !wcsstr(kOptions, (L" " + std::wstring(argv[i]) + L" ").c_str())) {
+      std::fwprintf(stderr, L"tavrelo-driver: unknown option or missing value: %ls\noptions:%ls\n", argv[i], kOptions);
+      return 64;
+    }
+    g_options[argv[i]] = argv[i + 1];
   }
-  Driver driver(options);
-  const int result = driver.Run();
-  if (result != 0) std::fwprintf(stderr, L"tavrelo-driver: could not write %ls\n", options.out.c_str());
-  return result;
+  std::wstring command_line = L"\"" + Option(L"--exe") + L"\"", cwd = Option(L"--cwd");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = Number(L"--show-command") >= 0 ? STARTF_USESHOWWINDOW : 0;
+  startup.wShowWindow = static_cast<WORD>(Number(L"--show-command", 0));
+  PROCESS_INFORMATION started = {};
+  Run run;
+  run.start = run.now = e2e::PreciseNow();
+  // Suspended until the hook that stamps its windows' creation is in place.
+  if (!CreateProcessW(Option(L"--exe").c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                      nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup, &started)) {
+    const std::string result = e2e::Json().Text("exe", Option(L"--exe")).Number("start_error", GetLastError()).Done();
+    return e2e::WriteToFile(Option(L"--out"), result + "\n") ? 0 : 1;
+  }
+  run.process = e2e::UniqueKernelHandle(started.hProcess);
+  const e2e::UniqueKernelHandle thread(started.hThread);
+  run.pid = started.dwProcessId;
+  SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, NoteCreated, run.pid, 0, WINEVENT_OUTOFCONTEXT);
+  run.Sample();  // makes the queue the events go to
+  ResumeThread(thread.get());
+  while (WaitForSingleObject(run.process.get(), kPollMs) == WAIT_TIMEOUT) {
+    run.Sample();
+    run.Scan();
+    run.Act();
+    run.killed = run.ShouldKill();
+    run.timed_out = !run.killed && run.Elapsed() > Number(L"--timeout-ms", 60000);
+    if (run.killed || run.timed_out) {
+      TerminateProcess(run.process.get(), 0xE2E);
+      WaitForSingleObject(run.process.get(), 5000);
+      break;
+    }
+  }
+  run.Sample();
+  if (run.splash && run.splash_gone_ms < 0) run.NoteSplashGone();
+  for (Box& box : run.boxes) box.gone_ms = box.open ? run.Elapsed() : box.gone_ms;
+  return e2e::WriteToFile(Option(L"--out"), run.Result() + "\n") ? 0 : 1;
 }

@@ -1,0 +1,463 @@
+"""tavrelo.exe and its test tools of one bitness under Wine, on a private Xvfb, in a Wine prefix copied from a
+template made once per CTest run. `harness.py test_launch [-v] [-k PATTERN]` runs a module as CTest does;
+`harness.py --make-template` makes the template. The bitness is TAVRELO_E2E_BITNESS: i686 (the shipped
+build, from TAVRELO_WIN32_DIR; the default) or x86_64 (TAVRELO_WIN64_DIR). Exits 77, skipped, when the build
+or Wine is missing, unless TAVRELO_E2E_REQUIRED=1, and for i686 where no 32-bit program can run at all."""
+
+import collections, fcntl, functools, json, os, select, shutil, subprocess, sys, tempfile, time, unittest  # noqa: E401
+from pathlib import Path
+
+from PIL import Image, ImageChops, ImageStat
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
+VIEWS = {"i686": "/reg:32", "x86_64": "/reg:64"}  # the registry view a program of each bitness reads
+FILETIME_PER_SECOND = 10_000_000
+JAVA_KEY = r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment"
+# The support files, relative to a runtime's home, in the order the launcher checks them.
+SUPPORT_FILES = ("lib/ext/Comm.jar", "lib/javax.comm.properties", "bin/Win32com.dll", "lib/ext/jdc.jar")
+SUPPORT_FOLDER = ("orvane", "GsmModemJar")
+WOW64_PROBE = Path("drive_c", "windows", "syswow64", "kernel32.dll")  # there once wineboot set up the 32-bit half
+NO_I386 = ("this system cannot run 32-bit programs: its kernel refuses i386 code and no emulator runs it "
+           "(scripts/install-deps registers qemu-i386 with binfmt_misc where it can), so no i686 program can run")
+INSTALL_HINT = "run scripts/install-deps (it installs wine32:i386), then the tests again"
+
+
+def loader(bitness="x86_64"):
+    """The Wine loader of BITNESS: the `wine` wrapper prefers the 32-bit one, and the 64-bit one hands
+    32-bit programs to start.exe, which loses them in folders deeper than 260 characters."""
+    for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate[:-2] if bitness == "i686" and candidate.endswith("64") else candidate
+    return None
+
+
+def program_command(bitness, *args):
+    """With address randomisation off: Debian 12's 64-bit loader, without a preloader, had its heap over
+    0x7ffe0000 once in 5,000 starts, where Wine maps the shared user data (c0000018), and the start failed."""
+    return ["setarch", "-R", loader(bitness) or "wine64", *map(str, args)]
+
+
+@functools.cache
+def wow64_problem():
+    """Why 32-bit Windows programs cannot run under Wine here, or ""."""
+    if subprocess.run([ROOT / "scripts" / "kernel-runs-i386"], stdin=subprocess.DEVNULL).returncode:
+        return NO_I386
+    path = loader("i686")
+    if not path or not os.path.isfile(path):
+        return "the 32-bit half of Wine (wine32:i386) is not installed: " + INSTALL_HINT
+    done = subprocess.run([path, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    return "" if done.returncode == 0 else f"{path} failed: {done.stderr.decode()[-300:]}; " + INSTALL_HINT
+
+
+def i386_emulator():
+    """The emulator that runs 32-bit programs here (scripts/emulate-i386 registers it), or None."""
+    entry = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+    lines = entry.read_text().splitlines() if entry.exists() else []
+    found = [line.split(None, 1)[1] for line in lines if line.startswith("interpreter ")]
+    return found[0] if lines[:1] == ["enabled"] and found else None
+
+
+def wine_version():
+    return subprocess.run(program_command("x86_64", "--version"), capture_output=True, text=True).stdout.strip()
+
+
+def run_detached(args, env, timeout, cwd=None):
+    """Output into files, not pipes: Wine's services inherit the handles and outlive the program."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                              timeout=timeout).returncode
+        out.seek(0), err.seek(0)
+        return subprocess.CompletedProcess(args, code, out.read(), err.read())
+
+
+class Prefix:
+    """A Wine prefix with its own wineserver. Registry writes name VIEW, the view of the program under
+    test, so that HKLM\\SOFTWARE lands where it reads, whichever reg.exe writes."""
+
+    def __init__(self, path, display, view=None):
+        self.path, self.display, self.view, self.drives = Path(path), display, view, {}
+        self.drive_c = self.path / "drive_c"
+
+    def env(self, extra=None, dll_overrides=None):
+        env = {k: v for k, v in os.environ.items() if k not in ("WINELOADER", "WINESERVER", "WINEDLLPATH")}
+        return {**env, "WINEPREFIX": str(self.path), "DISPLAY": self.display, "LC_ALL": "C.UTF-8",
+                "WINEDEBUG": "-all,err+all", "WINEDLLOVERRIDES": ";".join(filter(None, [
+                    "winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d", dll_overrides])), **(extra or {})}
+
+    def run(self, args, bitness="x86_64", check=True, env=None, timeout=120):
+        done = run_detached(program_command(bitness, *args), env or self.env(), timeout)
+        if check and done.returncode:
+            raise RuntimeError(f"wine {args} failed with {done.returncode} (a tool under Wine, not the launcher): "
+                               f"{(done.stdout + done.stderr).decode(errors='replace')[-2000:]}")
+        return done
+
+    def server(self, *flags):
+        for flag in flags:
+            subprocess.run(["wineserver", flag], env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+
+    def reg(self, *args, check=True, view=None):
+        return self.run(["reg", *args, *filter(None, [view or self.view])], check=check)
+
+    def reg_import(self, lines, view=None):
+        """Lines in regedit's format, through `reg import`, which takes a view (regedit has none)."""
+        with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.drive_c) as file:
+            file.write(("\ufeffWindows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n")
+                       .encode("utf-16-le"))
+            file.flush()
+            self.reg("import", self.windows_path(file.name), view=view)
+
+    def windows_path(self, unix_path):
+        """C: for the prefix's drive_c, a mapped drive's letter, Z: for anything else."""
+        path = Path(os.path.abspath(unix_path))
+        for letter, root in [("C", self.drive_c), *sorted(self.drives.items())]:
+            if path == root or root in path.parents:
+                return f"{letter}:\\" + "\\".join(path.relative_to(root).parts)
+        return "Z:" + str(path).replace("/", "\\")
+
+    def map_drive(self, letter, folder):
+        os.symlink(os.path.abspath(folder), self.path / "dosdevices" / f"{letter.lower()}:")
+        self.drives[letter.upper()] = Path(os.path.abspath(folder))
+
+    def unmap_drive(self, letter):
+        (self.path / "dosdevices" / f"{letter.lower()}:").unlink(missing_ok=True)
+        self.drives.pop(letter.upper(), None)
+
+    def set_dpi(self, dpi):
+        """The dpi of programs started from now on; as after a sign-in, Wine's processes start anew."""
+        self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        self.server("-k", "-w", "-p")
+
+
+def ensure_template(path, display, fresh=False):
+    """The template, made unless a current one is there; a lock keeps modules from making it twice.
+    Managed=N: without a window manager, every DestroyWindow would wait 2 s for one."""
+    stamp = f"{wine_version()} template 3 ({'x86_64 only' if wow64_problem() else 'both halves'})\n"
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(f"{path}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not fresh and (path / "stamp").is_file() and (path / "stamp").read_text() == stamp:
+            return
+        building = Path(f"{path}.building")
+        shutil.rmtree(path, ignore_errors=True), shutil.rmtree(building, ignore_errors=True)
+        prefix = Prefix(building, display)
+        prefix.run(["wineboot", "-i"], timeout=300)
+        prefix.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        prefix.server("-w")
+        if not wow64_problem() and not (building / WOW64_PROBE).is_file():
+            raise RuntimeError(f"wineboot left {WOW64_PROBE} missing although the 32-bit loader runs")
+        (building / "stamp").write_text(stamp)
+        building.rename(path)
+
+
+def copy_template(template, destination):
+    """Wine's big installed files, which it only reads, hard-linked; the registry hives and all else copied."""
+    def copy(source, target):
+        if os.path.getsize(source) < 256 * 1024 or "/drive_c/windows/" not in source or source.endswith(".reg"):
+            return shutil.copy2(source, target)
+        os.link(source, target)
+    shutil.copytree(template, destination, symlinks=True, copy_function=copy, ignore=shutil.ignore_patterns("stamp"))
+
+
+def start_xvfb():
+    """Xvfb on the first free display (-displayfd), which it writes once it accepts connections."""
+    read_end, write_end = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
+                                "tcp", "-noreset"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as answer:
+        number = answer.readline().strip() if select.select([answer], [], [], 15)[0] else b""
+    if not number.isdigit():
+        process.kill()
+        raise RuntimeError("Xvfb did not start")
+    return process, f":{number.decode()}"
+
+
+class Session:
+    """One test module's world for one bitness: its launcher and tools, an X server and a prefix."""
+
+    def __init__(self, name, bitness=None):
+        only_x86_64 = os.environ.get("TAVRELO_WIN64_DIR") and not os.environ.get("TAVRELO_WIN32_DIR")
+        self.bitness = bitness or os.environ.get("TAVRELO_E2E_BITNESS") or ("x86_64" if only_x86_64 else "i686")
+        self.name, build = f"{name}_{self.bitness}", os.environ.get(BUILD_VARIABLES[self.bitness], "")
+        self.exe = Path(os.environ.get("TAVRELO_EXE") or f"{build}/bin/tavrelo.exe")
+        self.tools = Path(os.environ.get("TAVRELO_E2E_TOOLS") or f"{build}/e2e/tools")
+        self.driver, self.java, self.baseline = (self.tools / f"{n}.exe" for n in ("tavrelo-driver", "java",
+                                                                                    "baseline"))
+        self.artifacts = Path(os.environ.get("TAVRELO_E2E_ARTIFACTS") or Path.cwd() / "e2e-artifacts")
+        self.template = Path(os.environ.get("TAVRELO_E2E_TEMPLATE") or self.artifacts / "wine-template")
+        self.config, self.root, self.prefix, self.xvfb, self.counter = self, None, None, None, 0
+
+    def problems(self, tools_only=False):
+        problems = [] if loader() else ["Wine (wine64) is not installed"]
+        problems += [f"{tool} is not installed" for tool in ("wineserver", "Xvfb") if not shutil.which(tool)]
+        if not tools_only and not (os.environ.get(BUILD_VARIABLES[self.bitness]) or os.environ.get("TAVRELO_EXE")):
+            return problems + [f"{BUILD_VARIABLES[self.bitness]} is not set"]
+        return problems + [f"{p} is missing (build it first)" for p in (self.exe, self.driver, self.java)
+                           if not tools_only and not p.is_file()]
+
+    def start(self):
+        self.template.parent.mkdir(parents=True, exist_ok=True)
+        self.root = Path(tempfile.mkdtemp(prefix=f"e2e-{self.name}-", dir=self.template.parent))
+        try:
+            display = os.environ.get("TAVRELO_E2E_DISPLAY")
+            if not display:
+                self.xvfb, display = start_xvfb()
+            ensure_template(self.template, display)
+            if self.bitness == "i686" and (wow64_problem() or not (self.template / WOW64_PROBE).is_file()):
+                raise RuntimeError(wow64_problem() or f"the template {self.template} has no 32-bit half: delete it")
+            copy_template(self.template, self.root / "prefix")
+            self.prefix = Prefix(self.root / "prefix", display, VIEWS[self.bitness])
+            self.prefix.server("-p")  # a persistent server: every program starts faster
+            # What starting one program costs here (much, emulated), which every wait for one allows on top:
+            # the better of two, as the first also starts Wine's services.
+            self.program_start_seconds = min(self.time_program_start() for _ in range(2))
+            shutil.rmtree(self.failures_folder(), ignore_errors=True)
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def time_program_start(self):
+        started = time.monotonic()
+        self.prefix.run([self.java], bitness=self.bitness)
+        return time.monotonic() - started
+
+    def stop(self):
+        if self.prefix:
+            self.prefix.server("-k", "-w")
+        if self.xvfb:
+            self.xvfb.kill(), self.xvfb.wait()
+        if self.root and not os.environ.get("TAVRELO_E2E_KEEP"):
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def command(self, *args):
+        return program_command(self.bitness, *args)
+
+    def scratch(self, name):
+        self.counter += 1
+        (folder := self.root / "scratch" / f"{self.counter:03d}-{name}").mkdir(parents=True)
+        return folder
+
+    def c_folder(self, *parts):
+        (folder := self.prefix.drive_c.joinpath(*parts)).mkdir(parents=True)
+        return folder
+
+    def failures_folder(self):
+        return self.artifacts / f"{self.name}-failures"
+
+
+class DriverResult:
+    """What tavrelo-driver.exe saw (its JSON), with Wine's error output of the run."""
+
+    def __init__(self, data, path, stderr):
+        self.data, self.path, self.stderr, self.exit_code = data, path, stderr, data.get("exit_code")
+        self.killed, self.boxes, self.splash = data.get("killed"), data.get("message_boxes", []), data.get("splash", {})
+
+    def __getitem__(self, key):
+        return self.data[key]
+
+    @property
+    def inspection(self):
+        if not self.data.get("inspection"):
+            raise AssertionError(f"the driver never inspected the splash: {self.summary()}")
+        return self.data["inspection"]
+
+    def exit_seconds_after(self, filetime):
+        """From a FILETIME stamp to the program's exit as Wine's server recorded it."""
+        return ((self.data.get("exit_time") or self.data["exit_seen_time"]) - filetime) / FILETIME_PER_SECOND
+
+    def summary(self):
+        # Error 1359 from CreateProcess: the new process ended in its start-up, a fault of Wine's.
+        texts = [str(self.data.get("start_error"))] + [box["text"] for box in self.boxes]
+        fault = "A FAULT OF WINE, NOT OF THE LAUNCHER: Wine could not start a program (error 1359; see Wine's " \
+            "error output kept with the results). " if "1359" in texts or any("Error 1359:" in t for t in texts) else ""
+        if "start_error" in self.data:
+            return f"{fault}the driver could not start {self.data['exe']}: error {self.data['start_error']}"
+        return (f"{fault}exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
+                f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms "
+                f"boxes={[box['text'][:80] for box in self.boxes]} result={os.path.basename(self.path)}")
+
+
+def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_ms=30000, **options):
+    """Runs the driver on EXE (a Windows path) in CWD; OUT, the result, is a Unix path, as are the options
+    screenshot and kill_when_file. The others are the driver's own (close_at_ms: --close-at-ms). Waits
+    allow for the cost of starting a program. Wine's error output is kept beside OUT."""
+    prefix, start_ms = session.prefix, round(session.program_start_seconds * 1000)
+    args = [session.driver, "--exe", exe, "--cwd", cwd, "--out", prefix.windows_path(out), "--timeout-ms",
+            timeout_ms + start_ms]
+    for name, value in options.items():
+        if value is not None:
+            args += ["--" + name.replace("_", "-"),
+                     prefix.windows_path(value) if name in ("screenshot", "kill_when_file") else value]
+    Path(out).unlink(missing_ok=True)
+    done = run_detached(session.command(*args), prefix.env(env, dll_overrides), (timeout_ms + 2 * start_ms) / 1000 + 60)
+    Path(out).with_suffix(".stderr.txt").write_bytes(done.stderr)
+    if done.returncode or not Path(out).exists():
+        raise RuntimeError(f"tavrelo-driver failed ({done.returncode}): {done.stderr.decode(errors='replace')[-999:]}")
+    return DriverResult(json.loads(Path(out).read_text(encoding="utf-8")), out, done.stderr)
+
+
+def read_records(path):
+    """The stand-in runtime's records, one per start, in order."""
+    return [json.loads(line) for line in Path(path).read_text("utf-8").splitlines()] if Path(path).exists() else []
+
+
+AppFolder = collections.namedtuple("AppFolder", "unix win exe")
+Runtime = collections.namedtuple("Runtime", "home_unix home java")
+
+
+def make_app_folder(session, folder):
+    Path(folder).mkdir(parents=True, exist_ok=True)
+    shutil.copy2(session.exe, Path(folder) / "tavrelo.exe")
+    win = session.prefix.windows_path(folder)
+    return AppFolder(Path(folder), win, win.rstrip("\\") + "\\tavrelo.exe")
+
+
+def make_runtime(session, home, java=True, support_files=True):
+    """A runtime folder with the stand-in as bin\\java.exe and, with SUPPORT_FILES, the support files."""
+    home = Path(home)
+    for relative in SUPPORT_FILES if support_files else ():
+        (home / relative).parent.mkdir(parents=True, exist_ok=True)
+        (home / relative).write_bytes(b"support file\n")
+    (home / "bin").mkdir(parents=True, exist_ok=True)
+    if java:
+        shutil.copy2(session.java, home / "bin" / "java.exe")
+    return Runtime(home, session.prefix.windows_path(home), session.prefix.windows_path(home / "bin" / "java.exe"))
+
+
+def set_java_runtimes(session, versions, view=None):
+    """The runtime key, holding VERSIONS: (name, home) pairs; a home of None leaves out "JavaHome"."""
+    session.prefix.reg("delete", r"HKLM\SOFTWARE\JavaSoft", "/f", check=False, view=view)
+    key = "[" + JAVA_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")
+    lines = [key + "]"]
+    for name, home in versions:
+        quoted = None if home is None else '"' + home.replace("\\", "\\\\").replace('"', '\\"') + '"'
+        lines += [f"{key}\\{name}]"] + ([f'"JavaHome"={quoted}'] if quoted else [])
+    session.prefix.reg_import(lines, view=view)
+
+
+def difference(actual, reference, factor=1):
+    """(worst, share, mean) of two RGB pictures of one size, each first reduced FACTOR times: the largest
+    difference of a channel, the share of pixels that differ at all, the mean difference per channel."""
+    channels = ImageChops.difference(actual.reduce(factor), reference.reduce(factor))
+    per_pixel = ImageChops.lighter(ImageChops.lighter(*channels.split()[:2]), channels.split()[2])
+    histogram = per_pixel.histogram()
+    return per_pixel.getextrema()[1], 1 - histogram[0] / sum(histogram), sum(ImageStat.Stat(channels).mean) / 3
+
+
+class LauncherTestCase(unittest.TestCase):
+    """Tests that start tavrelo.exe through the driver; their module shares one Session."""
+
+    session = None
+
+    def setUp(self):
+        self.scratch = self.session.scratch(self._testMethodName)
+        self.record_file, self.launches, self.prefix = self.scratch / "java-records.jsonl", 0, self.session.prefix
+
+    def remove_later(self, path):
+        self.addCleanup(lambda: shutil.rmtree(path, True) if Path(path).is_dir() else Path(path).unlink(True))
+        return path
+
+    def app_folder(self, *parts, root=None):
+        """tavrelo.exe copied into a new folder under drive C: or ROOT, a Unix folder."""
+        return make_app_folder(self.session, root or self.remove_later(self.prefix.drive_c.joinpath(*parts)))
+
+    def runtime(self, *parts, **options):
+        return make_runtime(self.session, self.remove_later(self.prefix.drive_c.joinpath(*parts)), **options)
+
+    def use_runtimes(self, versions, view=None):
+        set_java_runtimes(self.session, versions, view)
+        self.addCleanup(self.prefix.reg, "delete", r"HKLM\SOFTWARE\JavaSoft", "/f", check=False, view=view)
+
+    def map_drive(self, letter, folder):
+        folder.mkdir(parents=True, exist_ok=True)
+        self.prefix.map_drive(letter, folder)
+        self.addCleanup(self.prefix.unmap_drive, letter)
+        return folder
+
+    def launch(self, app, cwd="C:\\", kill_on_record=True, env=None, **options):
+        """Runs the launcher in APP from CWD under the driver; unless KILL_ON_RECORD is false it is ended
+        0.5 s after the stand-in runtime recorded its start, which spares the 10 s linger. Returns the
+        driver's result and the runtime's records."""
+        options.setdefault("kill_when_file", self.record_file if kill_on_record else None)
+        self.launches += 1
+        env = {"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file), **(env or {})}
+        result = run_driver(self.session, app.exe, cwd, self.scratch / f"launch-{self.launches}.json", env=env,
+                            **options)
+        return result, read_records(self.record_file)
+
+    def screenshot(self, path, inspection):
+        """The client area the driver saved during INSPECTION, as RGB; it must have finished painting."""
+        self.assertTrue(inspection["painted"] and inspection["screenshot_saved"], f"no screenshot: {inspection}")
+        size = inspection["client_rect"]["width"], inspection["client_rect"]["height"]
+        image = Image.frombytes("RGB", size, Path(path).read_bytes(), "raw", "BGR", (3 * size[0] + 3) & ~3)
+        image.save(path.with_suffix(".png"))
+        return image
+
+    def assert_boxes(self, result, texts):
+        """Exactly boxes of TEXTS, in order, each titled Tavrelo, with one OK button, no icon, no owner."""
+        self.assertEqual([box["text"] for box in result.boxes], texts, result.summary())
+        for box in result.boxes:
+            self.assertEqual((box["caption"], box["buttons"], box["icon"], box["owner_null"]),
+                             ("Tavrelo", ["OK"], False, True), box)
+
+    def keep_results(self):
+        """Keeps what the test left in its scratch folder (the driver's results, Wine's error output, the
+        runtime's records, screenshots) in the artifacts folder; its failure then names the copy."""
+        target = self.session.failures_folder() / self.id().split(".", 1)[1]
+        shutil.rmtree(target, ignore_errors=True)
+        return shutil.copytree(self.scratch, target)
+
+
+def module_session(name):
+    """A module's setUpModule and tearDownModule: one Session for all its tests."""
+    def start():
+        LauncherTestCase.session = Session(name).start()
+    return start, lambda: LauncherTestCase.session and LauncherTestCase.session.stop()
+
+
+class KeepingResult(unittest.TextTestResult):
+    """Names the kept results of a failed test under its failure, which then explains itself."""
+
+    def keep(self, test, err):
+        if err and hasattr(test, "keep_results"):
+            err[1].add_note(f"results kept in {test.keep_results()}")
+        return err
+
+    def addFailure(self, test, err):
+        super().addFailure(test, self.keep(test, err))
+
+    def addError(self, test, err):
+        super().addError(test, self.keep(test, err))
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, self.keep(test, err))
+
+
+def main(argv):
+    required, template = os.environ.get("TAVRELO_E2E_REQUIRED", "") not in ("", "0"), argv[1] == "--make-template"
+    session = Session("template" if template else argv[1])
+    if problems := session.problems(tools_only=template):
+        print(("missing: " if required else "skipped: ") + "; ".join(problems), file=sys.stderr)
+        return 1 if required else 77
+    if template:
+        xvfb, display = start_xvfb()
+        ensure_template(session.template, display, fresh=True)
+        xvfb.kill()
+        return 0
+    if session.bitness == "i686" and wow64_problem():
+        print(("SKIPPED, not run on this machine: " if wow64_problem() == NO_I386 else "error: ") + wow64_problem(),
+              file=sys.stderr)
+        return 77 if wow64_problem() == NO_I386 else 1
+    result = unittest.main(module=argv[1], argv=[argv[0], *argv[2:]], exit=False,
+                           testRunner=unittest.TextTestRunner(resultclass=KeepingResult)).result
+    if not result.wasSuccessful():
+        return 1
+    return 0 if len(result.skipped) < result.testsRun else 1 if required else 77
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

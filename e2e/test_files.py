@@ -1,0 +1,163 @@
+"""The serial-port support files in Wine's real file system: tavrelo.exe copies the missing ones from
+C:\\orvane\\GsmModemJar into the chosen runtime, and whatever stops a copy leaves no file partial."""
+
+import ctypes
+import os
+import select
+import shutil
+import subprocess
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+
+import harness
+from test_launch import command
+
+ROWS = harness.SUPPORT_FILES
+COPY_FAILED = "Error While Copying JAR File"
+
+setUpModule, tearDownModule = harness.module_session("files")
+
+
+class SupportFileTests(harness.LauncherTestCase):
+    def setUp(self):
+        super().setUp()
+        self.support = self.prefix.drive_c.joinpath(*harness.SUPPORT_FOLDER)
+        self.addCleanup(shutil.rmtree, self.support.parent)
+        self.jre = self.runtime("Program Files", "Java Support", self._testMethodName, support_files=False)
+        self.use_runtimes([("1.6", self.jre.home)])
+        self.app = self.app_folder("Support Test", self._testMethodName)
+        self.reset()
+
+    def reset(self):
+        """The four sources, each with contents of its own, so that a copy into the wrong place shows, and
+        a runtime without them."""
+        shutil.rmtree(self.support, ignore_errors=True)
+        self.support.mkdir(parents=True)
+        for name in map(os.path.basename, ROWS):
+            (self.support / name).write_bytes(f"support copy of {name}\n".encode() + bytes(range(256)))
+        shutil.rmtree(self.jre.home_unix / "lib", ignore_errors=True)
+        (self.jre.home_unix / "bin" / "Win32com.dll").unlink(missing_ok=True)
+        (self.jre.home_unix / "lib" / "ext").mkdir(parents=True)
+
+    def runtime_files(self):
+        """The runtime's files but java.exe, relative to its home, with their contents."""
+        return {os.path.relpath(os.path.join(folder, name), self.jre.home_unix).replace(os.sep, "/"):
+                open(os.path.join(folder, name), "rb").read()
+                for folder, _, names in os.walk(self.jre.home_unix) for name in names if name != "java.exe"}
+
+    def copied(self, *rows):
+        return {row: (self.support / os.path.basename(row)).read_bytes() for row in rows}
+
+    def put(self, relative, content=b"already there\n"):
+        (self.jre.home_unix / relative).parent.mkdir(parents=True, exist_ok=True)
+        (self.jre.home_unix / relative).write_bytes(content)
+
+    def launch_and_start(self, failed=None):
+        """A launch that starts the runtime, after a failure to copy the file FAILED if given (its own text,
+        which names it, then the fixed one), else without a box."""
+        self.record_file.unlink(missing_ok=True)
+        result, records = self.launch(self.app)
+        self.assertEqual([r["command_line"] for r in records], [command(f'"{self.jre.java}" ', self.app.win)])
+        texts = [box["text"] for box in result.boxes]
+        self.assert_boxes(result, [texts[0], COPY_FAILED] if failed else [])
+        self.assertTrue(not failed or texts[0].startswith(f'Could not copy "C:\\orvane\\GsmModemJar\\{failed}" to "'))
+        return result
+
+    def test_the_missing_files_are_copied_and_present_ones_left_alone(self):
+        there = dict.fromkeys(ROWS, b"already there\n")
+        lower = {"lib/ext/comm.jar": b"lower case\n", **{row: there[row] for row in ROWS[1:]}}
+        for case, present, copied in [("all missing", {}, ROWS), ("all present", there, ()),
+                                      ("only the DLL missing", {r: there[r] for r in ROWS if r != ROWS[2]}, ROWS[2:3]),
+                                      ("comm.jar in lower case", lower, ())]:
+            with self.subTest(case):
+                self.reset()
+                for relative, content in present.items():
+                    self.put(relative, content)
+                self.launch_and_start()
+                self.assertEqual(self.runtime_files(), {**present, **self.copied(*copied)})
+
+    def test_a_failed_copy_is_told_and_stops_the_later_ones_but_keeps_the_earlier(self):
+        for case, fault, after in [
+                ("the first row's source missing", lambda: (self.support / "Comm.jar").unlink(), {}),
+                ("the runtime's lib folder missing", lambda: shutil.rmtree(self.jre.home_unix / "lib"), {}),
+                ("the third row's source missing", lambda: (self.support / "Win32com.dll").unlink(),
+                 self.copied(*ROWS[:2]))]:
+            with self.subTest(case):
+                self.reset()
+                fault()
+                name = "Win32com.dll" if "third" in case else "Comm.jar"
+                self.launch_and_start(name)
+                self.assertEqual(self.runtime_files(), after)
+                self.reset()
+
+    def assert_next_run_installs_all(self):
+        (self.support / "Comm.jar").unlink()
+        (self.support / "Comm.jar").write_bytes(b"whole Comm.jar\n")
+        self.launch_and_start()
+        self.assertEqual(self.runtime_files(), self.copied(*ROWS))
+
+    def test_a_volume_that_fills_up_or_refuses_writes_keeps_no_partial_file(self):
+        ext = self.jre.home_unix / "lib" / "ext"
+        (self.support / "Comm.jar").write_bytes(os.urandom(300_000))
+        for case, mount, text in [("full", ["-t", "tmpfs", "-o", "size=64k", "tavrelo-small"], "Disk full."),
+                                  ("read-only", ["--bind", "-o", "ro", self.session.scratch("ro")], "Access denied.")]:
+            with self.subTest(case):
+                subprocess.run(["mount", *mount, ext], check=True)
+                self.addCleanup(subprocess.run, ["umount", ext], stderr=subprocess.DEVNULL)
+                result = self.launch_and_start("Comm.jar")
+                self.assertIn(text, result.boxes[0]["text"])
+                self.assertEqual(self.runtime_files(), {}, "a partial file was left, or a later row was tried")
+                subprocess.run(["umount", ext], check=True)
+        self.assert_next_run_installs_all()
+
+    def hold_comm_jar(self):
+        """Comm.jar's source as a FIFO that gives its start and then holds its reader: write the rest and
+        close it to let go."""
+        (self.support / "Comm.jar").unlink()
+        os.mkfifo(self.support / "Comm.jar")
+        pipe = open(os.open(self.support / "Comm.jar", os.O_RDWR), "wb", buffering=0)  # a writer: no open waits
+        self.addCleanup(pipe.close)
+        pipe.write(b"start of Comm.jar\n")
+        return pipe
+
+    def test_a_launcher_ended_mid_copy_leaves_only_its_partial_copy(self):
+        self.hold_comm_jar()
+        partial = self.jre.home_unix / "lib" / "ext" / "Comm.jar.tavrelo-partial"
+        # Ended (TerminateProcess, as by Task Manager) 0.5 s after its partial copy got data.
+        result, records = self.launch(self.app, kill_when_file=partial)
+        self.assertEqual((result.killed, records), (True, []), result.summary())
+        self.assertEqual(self.runtime_files(), {"lib/ext/Comm.jar.tavrelo-partial": b"start of Comm.jar\n"})
+        self.assert_next_run_installs_all()
+
+    def test_two_launchers_at_once_both_start_the_runtime_with_whole_files(self):
+        pool = ThreadPoolExecutor(2)
+        self.addCleanup(pool.shutdown)
+        pipe, libc, launches = self.hold_comm_jar(), ctypes.CDLL(None), []
+        for event, what in ((0x1, "a first copy of Comm.jar"), (0x20, "a second one")):  # IN_ACCESS, IN_OPEN
+            watch = libc.inotify_init1(os.O_CLOEXEC)
+            self.addCleanup(os.close, watch)
+            libc.inotify_add_watch(watch, os.fsencode(self.support / "Comm.jar"), event)
+            launches.append(pool.submit(self.launch, self.app, kill_on_record=False, timeout_ms=60000))
+            patience = 60 + 10 * self.session.program_start_seconds
+            self.assertTrue(select.select([watch], [], [], patience)[0], f"waited in vain for {what}")
+        # The second one opened the source while Comm.jar is still missing: it must wait for the first's copy.
+        self.assertFalse(self.record_file.exists(), "a runtime started while Comm.jar was half copied")
+        pipe.write(b"rest of Comm.jar\n")
+        pipe.close()
+        for result, _ in (launch.result() for launch in launches):
+            self.assertEqual((result.exit_code, result.boxes), (0, []), result.summary())
+        self.assertEqual(len(harness.read_records(self.record_file)), 2)
+        self.assertEqual(self.runtime_files(), {**self.copied(*ROWS[1:]), ROWS[0]: b"start of Comm.jar\nrest of Comm.jar\n"})
+
+    def test_a_source_that_cannot_be_read_leaves_nothing(self):
+        # The reader's own memory: it opens like a file, and every read fails (page 0 is unmapped).
+        (self.support / "Comm.jar").unlink()
+        os.symlink("/proc/self/mem", self.support / "Comm.jar")
+        result = self.launch_and_start("Comm.jar")
+        self.assertIn("Not ready.", result.boxes[0]["text"])
+        self.assertEqual(self.runtime_files(), {}, "a file was left, or a later row was tried")
+        self.assert_next_run_installs_all()
+
+
+if __name__ == "__main__":
+    unittest.main()
