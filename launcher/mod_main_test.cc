@@ -1,296 +1,187 @@
 #include "launcher/mod_main.h"
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "launcher/launch_command.h"
-#include "launcher/messages.h"
-#include "tests/fakes/fake_platform.h"
+#include "launcher/paths.h"
+#include "launcher/whole_copy.h"
+#include "tests/fakes/fakes.h"
 
 namespace tavrelo {
 namespace {
 
-using testing::FakePlatform;
-using testing::ProcessEnded;
+using namespace std::literals;
+using Log = std::vector<std::u16string>;
+using Disk = std::map<std::u16string, std::string>;
+using testing::Fake;
 
-constexpr char kRuntimes[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
-const std::u16string kHome = u"C:\\Program Files\\Java\\jre1.5.0_06";
-
-std::string Runtime(const std::string& version) { return std::string(kRuntimes) + "\\" + version; }
-
-// The four support files, present in the support folder and (optionally) in
-// the runtime, so that tests of discovery do not see copy messages.
-void AddSupportFiles(FakePlatform& fake, const std::u16string& home, bool in_runtime) {
-  for (const char16_t* name : {u"Comm.jar", u"javax.comm.properties", u"Win32com.dll", u"jdc.jar"}) {
-    fake.files.AddFile(std::u16string(u"C:\\orvane\\GsmModemJar\\") + name, "support");
-  }
-  fake.files.AddFolder(home + u"\\lib\\ext");
-  fake.files.AddFolder(home + u"\\bin");
-  if (in_runtime) {
-    fake.files.AddFile(home + u"\\lib\\ext\\Comm.jar");
-    fake.files.AddFile(home + u"\\lib\\javax.comm.properties");
-    fake.files.AddFile(home + u"\\bin\\Win32com.dll");
-    fake.files.AddFile(home + u"\\lib\\ext\\jdc.jar");
-  }
-}
-
-int EndCode(FakePlatform& fake, void (*run)(LauncherEnvironment&)) {
-  try {
-    run(fake.env);
-  } catch (const ProcessEnded& ended) {
-    return ended.exit_code;
-  }
-  return -1;
-}
-
-class FindJavaHomeTest : public ::testing::Test {
- protected:
-  void SetUp() override { JavaHomePath = u"stale value"; }
-  void Find() {
-    FindJavaHome(fake_.env);
-    EXPECT_EQ(fake_.registry.open_handles(), 0u);
-  }
-  FakePlatform fake_;
+struct Jre {
+  std::string version;
+  const char* java_home;  // null: no such value
+  long open_error = 0;
 };
 
-TEST_F(FindJavaHomeTest, MissingKeyShowsTheNotInstalledMessageAndEnds) {
-  EXPECT_EQ(EndCode(fake_, FindJavaHome), 3);
-  EXPECT_EQ(fake_.messages.shown, (std::vector<std::u16string>{kJavaNotInstalledMessage}));
-  EXPECT_EQ(std::u16string(kJavaNotInstalledMessage).find(u"\r\nDownload"), 65u);
-  EXPECT_TRUE(JavaHomePath.empty());
+// The log of a launch, after `boxes`, from the start of the application on.
+Log Launched(Log boxes) {
+  boxes.insert(boxes.end(), {u"chdir D:\\Apps\\Tavrelo", u"start in D:\\Apps\\Tavrelo",
+                             u"chdir C:\\Users\\me", u"sleep 10000", u"end 0"});
+  return boxes;
 }
 
-TEST_F(FindJavaHomeTest, NoRuntimeOfOnePointFiveShowsTheTooOldMessageAndEnds) {
-  fake_.registry.SetText(Runtime("1.3.1"), "JavaHome", "C:\\jre131");
-  fake_.registry.SetText(Runtime("1.4.2_08"), "JavaHome", "C:\\jre142");
-  EXPECT_EQ(EndCode(fake_, FindJavaHome), 4);
-  EXPECT_EQ(fake_.messages.shown, (std::vector<std::u16string>{kJavaTooOldMessage}));
-
-  FakePlatform empty_key;
-  empty_key.registry.AddKey(kRuntimes);
-  EXPECT_EQ(EndCode(empty_key, FindJavaHome), 4);
-  EXPECT_EQ(empty_key.messages.shown, (std::vector<std::u16string>{kJavaTooOldMessage}));
-}
-
-TEST_F(FindJavaHomeTest, FirstQualifyingSubkeyInEnumerationOrderWins) {
-  fake_.registry.SetText(Runtime("1.4.2"), "JavaHome", "C:\\jre142");
-  fake_.registry.SetText(Runtime("1.5.0_06"), "JavaHome", "C:\\Program Files\\Java\\jre1.5.0_06");
-  fake_.registry.SetText(Runtime("1.6"), "JavaHome", "C:\\jre16");
-  AddSupportFiles(fake_, kHome, true);
-  Find();
-  EXPECT_EQ(JavaHomePath, kHome);
-  EXPECT_TRUE(fake_.messages.shown.empty());
-  // The support files were checked once, in the chosen runtime only.
-  EXPECT_EQ(std::count(fake_.log.begin(), fake_.log.end(),
-                       u"exists? " + kHome + u"\\lib\\ext\\Comm.jar"),
-            1);
-}
-
-TEST_F(FindJavaHomeTest, NonNumericSubkeyMetFirstAbortsTheSearchWithTwoMessages) {
-  fake_.registry.SetText(Runtime("Beta"), "JavaHome", "C:\\beta");
-  fake_.registry.SetText(Runtime("1.6"), "JavaHome", "C:\\jre16");
-  Find();
-  ASSERT_EQ(fake_.messages.shown.size(), 2u);
-  EXPECT_NE(fake_.messages.shown[0].find(u"\"Beta\""), std::u16string::npos);
-  EXPECT_EQ(fake_.messages.shown[1], kSearchFailedMessage);
-  EXPECT_TRUE(JavaHomePath.empty());
-}
-
-TEST_F(FindJavaHomeTest, QualifyingSubkeyWithoutJavaHomeReportsUnsupportedValueType) {
-  fake_.registry.AddKey(Runtime("1.6"));
-  Find();
-  EXPECT_EQ(fake_.messages.shown,
-            (std::vector<std::u16string>{u"Unsupported value type", kSearchFailedMessage}));
-  EXPECT_TRUE(JavaHomePath.empty());
-}
-
-TEST_F(FindJavaHomeTest, UnreadableQualifyingSubkeyGivesAnEmptyHomeSilently) {
-  fake_.registry.SetText(Runtime("1.6"), "JavaHome", "C:\\jre16");
-  fake_.registry.DenyOpen(Runtime("1.6"));
-  Find();
-  EXPECT_TRUE(fake_.messages.shown.empty());
-  EXPECT_TRUE(JavaHomePath.empty());
-  EXPECT_TRUE(fake_.files.copies.empty());
-}
-
-TEST_F(FindJavaHomeTest, JavaHomeOfEveryKindIsTurnedIntoText) {
-  struct Case {
-    std::uint32_t type;
-    std::vector<std::uint8_t> data;
-    std::u16string home;
-  } cases[] = {
-      {2, {'%', 'J', '%', '\\', 'j', 'r', 'e', 0}, u"%J%\\jre"},   // left unexpanded
-      {1, {'C', ':', '\\', 'j', 'r', 'e', '6'}, u"C:\\jre6"},       // no terminator: nothing lost
-      {4, {0xD2, 0x04, 0, 0}, u"1234"},
-      {4, {0xFF, 0xFF, 0xFF, 0xFF}, u"-1"},
-      {3, {'C', 0, ':', 0, 0x2F, 0x20, 'x'}, u"C:\u202F"},          // odd last byte ignored
-      {1, {0}, u""},
+TEST(RunLauncherTest, FindsTheRuntimeInstallsItsSupportFilesStartsTheApplicationLingersAndEnds) {
+  const char* home = "C:\\Java 5";
+  const std::u16string java5 = u"\"C:\\Java 5\\bin\\java.exe\" ";
+  const std::u16string search_failed = u"box: Error While Searching JVM on Your Machine";
+  const std::u16string too_old =
+      u"box: Java Runtime Environment version 1.5 or higher version is not avaiable";
+  const std::u16string copy_failed[] = {u"box: The system cannot find the file specified.",
+                                        u"box: Error While Copying JAR File"};
+  const struct {
+    const char* what;
+    std::optional<std::vector<Jre>> runtimes;  // the subkeys of the runtimes key, if there is one
+    std::u16string program;                    // the command's start; empty: nothing started
+    Log log;
+    std::uint32_t start_error = 0;
+  } rows[] = {
+      {"no runtime key", std::nullopt, u"",
+       {u"box: You have not Installed Java Runtime Environment on your computer.\r\n"
+        u"Download and install Java Runtime Environment Version 1.5 or higher version.\r\n"
+        u"Please refer installtion guide of Tavrelo for further help",
+        u"end 3"}},
+      {"none of 1.5", std::vector<Jre>{{"1.3.1", "C:\\jre13"}, {"1.4.2_08", "C:\\jre14"}}, u"",
+       {too_old, u"end 4"}},
+      {"no subkeys", std::vector<Jre>{}, u"", {too_old, u"end 4"}},
+      {"the first of 1.5 or later",
+       std::vector<Jre>{{"1.4.2", "C:\\j142"}, {"1.5", home}, {"1.5.0_06", "C:\\j150"}, {"1.6", "C:\\j16"}},
+       java5, Launched({})},
+      {"not a number", std::vector<Jre>{{"Beta", "C:\\beta"}, {"1.6", home}}, u"java ",
+       Launched({u"box: Type mismatch: the Java runtime version \"Beta\" in the registry does not begin "
+                 u"with a version number.",
+                 search_failed})},
+      {"no JavaHome", std::vector<Jre>{{"1.6", nullptr}}, u"java ",
+       Launched({u"box: Unsupported value type", search_failed})},
+      {"unreadable runtime key", std::vector<Jre>{{"1.6", home, 5}}, u"java ", Launched({})},
+      {"only the properties present", std::vector<Jre>{{"1.6", "C:\\j6"}}, u"\"C:\\j6\\bin\\java.exe\" ",
+       Launched({u"copy C:\\orvane\\GsmModemJar\\Comm.jar -> C:\\j6\\lib\\ext\\Comm.jar",
+                 u"copy C:\\orvane\\GsmModemJar\\Win32com.dll -> C:\\j6\\bin\\Win32com.dll",
+                 u"copy C:\\orvane\\GsmModemJar\\jdc.jar -> C:\\j6\\lib\\ext\\jdc.jar"})},
+      {"no support files", std::vector<Jre>{{"1.7", "C:\\j7"}}, u"\"C:\\j7\\bin\\java.exe\" ",
+       Launched({u"copy C:\\orvane\\GsmModemJar\\Comm.jar -> C:\\j7\\lib\\ext\\Comm.jar",
+                 u"copy C:\\orvane\\GsmModemJar\\javax.comm.properties -> C:\\j7\\lib\\javax.comm.properties",
+                 copy_failed[0], copy_failed[1]})},
+      {"start fails", std::vector<Jre>{{"1.6", home}}, java5,
+       {u"chdir D:\\Apps\\Tavrelo", u"start in D:\\Apps\\Tavrelo", u"chdir C:\\Users\\me",
+        u"box: The Java application could not be started.\r\n\r\nError 2: System error 2.", u"end 2"},
+       2},
+      {"quote in the runtime folder", std::vector<Jre>{{"1.6", "C:\\x\" -jar"}}, u"",
+       {u"copy C:\\orvane\\GsmModemJar\\Comm.jar -> C:\\x\" -jar\\lib\\ext\\Comm.jar",
+        u"copy C:\\orvane\\GsmModemJar\\javax.comm.properties -> C:\\x\" -jar\\lib\\javax.comm.properties",
+        copy_failed[0], copy_failed[1],
+        u"box: The Java application could not be started.\r\n\r\nError 123: System error 123.", u"end 2"}},
   };
-  for (const Case& c : cases) {
-    FakePlatform fake;
-    fake.registry.SetValue(Runtime("1.5.0"), "JavaHome", c.type, c.data);
-    FindJavaHome(fake.env);
-    EXPECT_EQ(JavaHomePath, c.home) << "type " << c.type;
-  }
-}
-
-TEST_F(FindJavaHomeTest, CopyFailuresAreReportedByTheCopyAndKeepTheRuntime) {
-  fake_.registry.SetText(Runtime("1.6"), "JavaHome", "C:\\jre16");
-  fake_.files.AddFolder(u"C:\\jre16\\lib\\ext");  // support folder is empty
-  Find();
-  EXPECT_EQ(JavaHomePath, u"C:\\jre16");
-  ASSERT_EQ(fake_.messages.shown.size(), 2u);
-  EXPECT_EQ(fake_.messages.shown[1], kCopyFailedMessage);
-}
-
-class CopyCommFilesTest : public ::testing::Test {
- protected:
-  void AddSources(std::initializer_list<const char16_t*> names) {
-    for (const char16_t* name : names) {
-      fake_.files.AddFile(std::u16string(u"C:\\orvane\\GsmModemJar\\") + name, "support");
+  // C:\Java 5 holds the four support files, C:\j6 only the properties, the support folder all but them.
+  const Disk disk = {{u"C:\\orvane\\GsmModemJar\\Win32com.dll", ""}, {u"C:\\Java 5\\lib\\ext\\Comm.jar", ""},
+                     {u"C:\\Java 5\\lib\\javax.comm.properties", ""}, {u"C:\\Java 5\\bin\\Win32com.dll", ""},
+                     {u"C:\\Java 5\\lib\\ext\\jdc.jar", ""}, {u"C:\\j6\\lib\\javax.comm.properties", ""},
+                     {u"C:\\orvane\\GsmModemJar\\Comm.jar", ""}, {u"C:\\orvane\\GsmModemJar\\jdc.jar", ""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Fake fake;
+    fake.disk = disk;
+    if (row.runtimes) fake.AddKey("SOFTWARE\\JavaSoft\\Java Runtime Environment");
+    for (const Jre& jre : row.runtimes.value_or(std::vector<Jre>{})) {
+      testing::FakeKey& key = fake.AddKey("SOFTWARE\\JavaSoft\\Java Runtime Environment\\" + jre.version);
+      if (jre.java_home != nullptr) key.values["JavaHome"] = {1, jre.java_home + "\0"s};
+      key.open_error = jre.open_error;
     }
+    fake.start_error = row.start_error;
+    JavaHomePath = u"stale";
+    LauncherEnvironment env{fake, fake, fake, fake, fake, u"D:\\Apps\\Tavrelo"};
+    EXPECT_THROW(RunLauncher(env), int);
+    EXPECT_EQ(fake.log, row.log);
+    std::u16string command = row.program + u"-classpath ";
+    for (const char16_t* jar : {u"comm.jar", u"win32com.dll.jar", u"jdc.jar", u"CDMARostell.jar",
+                                u"slf4j-log4j12-1.1.0.jar", u"slf4j-api-1.1.0.jar", u"log4j-1.2.8.jar",
+                                u"jxl.jar", u"slf4j-simple-1.1.0.jar", u"swing-layout-1.0.jar"}) {
+      command += u"\"D:\\Apps\\Tavrelo\\RostellCDMA\\lib\\"s + jar + u"\";";
+    }
+    command += u"\"D:\\Apps\\Tavrelo\\RostellCDMA\" CDMA.Frame11";
+    EXPECT_EQ(fake.command, row.program.empty() ? u"" : command);
   }
-  void AddAllSources() { AddSources({u"Comm.jar", u"javax.comm.properties", u"Win32com.dll", u"jdc.jar"}); }
-  void AddRuntimeFile(const char16_t* relative, bool read_only = false) {
-    fake_.files.AddFile(home_ + relative, "own", read_only);
+}
+
+TEST(RegValueTextTest, JavaHomeOfEveryKindBecomesText) {
+  EXPECT_EQ(RegValueText(1234), u"1234");
+  EXPECT_EQ(RegValueText(-1), u"-1");
+  // Byte pairs are little-endian code units; an odd last byte is ignored.
+  EXPECT_EQ(RegValueText(RegBytes{'C', 0, ':', 0, 0x2F, 0x20, 'x'}), u"C:\u202F");
+}
+
+TEST(PathsTest, FoldersForTheCommandLineAndTheFileFunctions) {
+  EXPECT_EQ(AppFolderFromModulePath(u"C:\\Apps\\Tavrelo\\tavrelo.exe"), u"C:\\Apps\\Tavrelo");
+  EXPECT_EQ(AppFolderFromModulePath(u"C:\\tavrelo.exe"), u"C:\\");
+  EXPECT_EQ(AppFolderFromModulePath(u"\\\\server\\share\\tavrelo.exe"), u"\\\\server\\share");
+  EXPECT_EQ(AppFolderFromModulePath(u"\\\\?\\D:\\tavrelo.exe"), u"\\\\?\\D:\\");
+  const std::u16string tail(257, u'x');  // after "C:\": 260 characters, too many for a plain path
+  EXPECT_EQ(ExtendedLengthPath(u"C:\\" + tail.substr(1)), u"C:\\" + tail.substr(1));
+  EXPECT_EQ(ExtendedLengthPath(u"C:\\" + tail), u"\\\\?\\C:\\" + tail);
+  EXPECT_EQ(ExtendedLengthPath(u"\\\\srv\\" + tail), u"\\\\?\\UNC\\srv\\" + tail);
+  for (const std::u16string& same :
+       {u"\\\\?\\C:\\" + tail, u"jre\\" + tail, u"C:x" + tail, u"C:\\.\\" + tail, u"C:\\a/" + tail}) {
+    EXPECT_EQ(ExtendedLengthPath(same), same);
   }
-  using Copy = std::pair<std::u16string, std::u16string>;
-  const std::u16string home_ = u"C:\\jre";
-  FakePlatform fake_;
-};
-
-TEST_F(CopyCommFilesTest, AllPresentCopiesNothingAndTouchesNothing) {
-  AddAllSources();
-  AddRuntimeFile(u"\\lib\\ext\\Comm.jar", /*read_only=*/true);
-  AddRuntimeFile(u"\\lib\\javax.comm.properties");
-  AddRuntimeFile(u"\\bin\\Win32com.dll");
-  AddRuntimeFile(u"\\lib\\ext\\jdc.jar");
-  CopyCommFiles(fake_.env, home_);
-  EXPECT_TRUE(fake_.files.copies.empty());
-  EXPECT_TRUE(fake_.messages.shown.empty());
-  EXPECT_EQ(fake_.files.Content(home_ + u"\\lib\\ext\\Comm.jar"), "own");
+  EXPECT_FALSE(IsQuotableFolder(u"C:\\jre\0x"sv));  // RunLauncherTest tries a quote
 }
 
-TEST_F(CopyCommFilesTest, MissingRowsAreCopiedInTableOrderIntoTheirFolders) {
-  AddAllSources();
-  AddRuntimeFile(u"\\lib\\javax.comm.properties");
-  fake_.files.AddFolder(home_ + u"\\lib\\ext");
-  fake_.files.AddFolder(home_ + u"\\bin");
-  CopyCommFiles(fake_.env, home_);
-  EXPECT_EQ(fake_.files.copies,
-            (std::vector<Copy>{
-                {u"C:\\orvane\\GsmModemJar\\Comm.jar", u"C:\\jre\\lib\\ext\\Comm.jar"},
-                {u"C:\\orvane\\GsmModemJar\\Win32com.dll", u"C:\\jre\\bin\\Win32com.dll"},
-                {u"C:\\orvane\\GsmModemJar\\jdc.jar", u"C:\\jre\\lib\\ext\\jdc.jar"},
-            }));
-  EXPECT_EQ(fake_.files.Content(home_ + u"\\lib\\javax.comm.properties"), "own");
-  EXPECT_EQ(fake_.files.Content(home_ + u"\\bin\\Win32com.dll"), "support");
-  EXPECT_TRUE(fake_.messages.shown.empty());
+const std::u16string kSource = u"C:\\orvane\\GsmModemJar\\Comm.jar";
+const std::u16string kTarget = u"C:\\jre\\lib\\ext\\Comm.jar";
+const std::u16string kPartial = u"C:\\jre\\lib\\ext\\Comm.jar.tavrelo-partial";
+
+TEST(WholeCopyTest, WritesAPartialCopyThroughToTheDiskAndRenamesItWhileStillOpen) {
+  Fake fake;
+  fake.disk = {{kSource, "abc"}};
+  ASSERT_TRUE(CopyWhole(fake, kSource, kTarget).ok());
+  EXPECT_EQ(fake.log, (Log{u"open " + kSource, u"create " + kPartial, u"read 3", u"write 3", u"read 0",
+                           u"flush 2", u"replace " + kPartial + u" -> " + kTarget, u"close 2", u"close 1"}));
+  EXPECT_EQ(fake.disk, (Disk{{kSource, "abc"}, {kTarget, "abc"}}));
 }
 
-TEST_F(CopyCommFilesTest, FilesPresentInAnyLetterCaseAreNotCopied) {
-  AddAllSources();
-  AddRuntimeFile(u"\\lib\\ext\\comm.jar");
-  AddRuntimeFile(u"\\LIB\\javax.comm.properties");
-  AddRuntimeFile(u"\\bin\\win32COM.dll");
-  AddRuntimeFile(u"\\lib\\ext\\JDC.JAR");
-  CopyCommFiles(fake_.env, home_);
-  EXPECT_TRUE(fake_.files.copies.empty());
-}
-
-TEST_F(CopyCommFilesTest, FirstFailureStopsLaterRowsWithoutRollingBack) {
-  AddSources({u"Comm.jar", u"Win32com.dll", u"jdc.jar"});  // row 2's source is missing
-  fake_.files.AddFolder(home_ + u"\\lib\\ext");
-  fake_.files.AddFolder(home_ + u"\\bin");
-  CopyCommFiles(fake_.env, home_);
-  EXPECT_EQ(fake_.files.copies,
-            (std::vector<Copy>{{u"C:\\orvane\\GsmModemJar\\Comm.jar", u"C:\\jre\\lib\\ext\\Comm.jar"}}));
-  EXPECT_FALSE(fake_.files.Has(home_ + u"\\bin\\Win32com.dll"));
-  EXPECT_EQ(fake_.messages.shown,
-            (std::vector<std::u16string>{u"The system cannot find the file specified.",
-                                         kCopyFailedMessage}));
-}
-
-TEST_F(CopyCommFilesTest, MissingSourceOfRowOneStopsEverything) {
-  AddSources({u"javax.comm.properties", u"Win32com.dll", u"jdc.jar"});
-  fake_.files.AddFolder(home_ + u"\\lib\\ext");
-  fake_.files.AddFolder(home_ + u"\\bin");
-  CopyCommFiles(fake_.env, home_);
-  EXPECT_TRUE(fake_.files.copies.empty());
-  EXPECT_EQ(fake_.messages.shown.size(), 2u);
-}
-
-TEST_F(CopyCommFilesTest, MissingOrReadOnlyDestinationIsAReportedFailure) {
-  AddAllSources();
-  fake_.files.AddFolder(home_ + u"\\bin");  // no \lib\ext: it is not created
-  CopyCommFiles(fake_.env, home_);
-  EXPECT_EQ(fake_.messages.shown,
-            (std::vector<std::u16string>{u"The system cannot find the path specified.",
-                                         kCopyFailedMessage}));
-  EXPECT_FALSE(fake_.files.Has(home_ + u"\\lib\\ext\\Comm.jar"));
-}
-
-class RunLauncherTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake_.registry.SetText(Runtime("1.6"), "JavaHome", "C:\\Program Files\\Java\\jre6");
-    AddSupportFiles(fake_, u"C:\\Program Files\\Java\\jre6", true);
+TEST(WholeCopyTest, AFailedStepLeavesNeitherTargetNorPartialCopyAndNamesBothFiles) {
+  for (const char16_t* step : {u"open", u"create", u"read", u"write", u"flush", u"replace"}) {
+    SCOPED_TRACE(::testing::PrintToString(std::u16string(step)));
+    Fake fake;
+    fake.disk = {{kSource, "abc"}};
+    fake.failing = step;
+    const Outcome<void> copied = CopyWhole(fake, kSource, kTarget);
+    ASSERT_FALSE(copied.ok());
+    EXPECT_EQ(copied.failure().number(), 112u);
+    EXPECT_EQ(copied.failure().description(), u"Could not copy \"C:\\orvane\\GsmModemJar\\Comm.jar\" to "
+                                              u"\"C:\\jre\\lib\\ext\\Comm.jar\".\r\n\r\nSystem error 112.");
+    EXPECT_EQ(fake.disk, (Disk{{kSource, "abc"}}));
+    EXPECT_TRUE(fake.open_files.empty());
+    EXPECT_EQ(fake.pauses, 0);  // only for another process's copy
   }
-  FakePlatform fake_{u"D:\\Apps\\Tavrelo"};
-};
-
-TEST_F(RunLauncherTest, StartsHiddenInTheAppFolderThenLingersAndEnds) {
-  EXPECT_EQ(EndCode(fake_, RunLauncher), 0);
-  ASSERT_EQ(fake_.process.starts.size(), 1u);
-  const auto& start = fake_.process.starts[0];
-  EXPECT_EQ(start.command, LaunchCommand(u"C:\\Program Files\\Java\\jre6", u"D:\\Apps\\Tavrelo"));
-  EXPECT_TRUE(start.command.starts_with(u"\"C:\\Program Files\\Java\\jre6\\bin\\java.exe\" "));
-  // The child gets the application folder even though the launcher's own
-  // folder is on drive C, and the launcher's folder is restored afterwards.
-  EXPECT_EQ(start.working_folder, u"D:\\Apps\\Tavrelo");
-  EXPECT_EQ(fake_.process.current_directory, u"C:\\Users\\user");
-  const std::vector<std::u16string> tail(fake_.log.end() - 4, fake_.log.end());
-  EXPECT_EQ(tail, (std::vector<std::u16string>{u"start " + start.command, u"chdir C:\\Users\\user",
-                                               u"sleep 10000", u"end 0"}));
 }
 
-TEST_F(RunLauncherTest, SearchFailureFallsBackToJavaOnTheSearchPath) {
-  FakePlatform fake(u"D:\\Apps\\Tavrelo");
-  fake.registry.SetText(Runtime("Beta"), "JavaHome", "x");
-  fake.registry.SetText(Runtime("1.6"), "JavaHome", "C:\\jre6");
-  EXPECT_EQ(EndCode(fake, RunLauncher), 0);
-  ASSERT_EQ(fake.process.starts.size(), 1u);
-  EXPECT_TRUE(fake.process.starts[0].command.starts_with(u"java -classpath \"D:\\Apps"));
-  EXPECT_EQ(fake.messages.shown.size(), 2u);
-}
-
-TEST_F(RunLauncherTest, StartFailureShowsOneMessageAndEndsWithoutLingering) {
-  fake_.process.start_error = 2;
-  EXPECT_EQ(EndCode(fake_, RunLauncher), 2);
-  ASSERT_EQ(fake_.messages.shown.size(), 1u);
-  EXPECT_EQ(fake_.messages.shown[0],
-            u"The Java application could not be started.\r\n\r\nError 2: System error 2.");
-  EXPECT_EQ(std::count(fake_.log.begin(), fake_.log.end(), u"sleep 10000"), 0);
-}
-
-TEST_F(RunLauncherTest, RuntimeFolderThatCannotBeQuotedIsNeverStarted) {
-  FakePlatform fake;
-  fake.registry.SetValue(Runtime("1.6"), "JavaHome", 1,
-                         {'C', ':', '\\', 'x', '"', ' ', '-', 'j', 'a', 'r', 0});
-  AddSupportFiles(fake, u"C:\\x\" -jar", true);
-  EXPECT_EQ(EndCode(fake, RunLauncher), 2);
-  EXPECT_TRUE(fake.process.starts.empty());
-  ASSERT_EQ(fake.messages.shown.size(), 1u);
-  EXPECT_TRUE(fake.messages.shown[0].starts_with(kStartFailedMessage));
-  EXPECT_NE(fake.messages.shown[0].find(u"Error 123"), std::u16string::npos);
-}
-
-TEST_F(RunLauncherTest, NoRuntimeEndsBeforeAnythingStarts) {
-  FakePlatform fake;
-  EXPECT_EQ(EndCode(fake, RunLauncher), 3);
-  EXPECT_TRUE(fake.process.starts.empty());
-  EXPECT_EQ(std::count(fake.log.begin(), fake.log.end(), u"sleep 10000"), 0);
+TEST(WholeCopyTest, WaitsForAnotherProcessCopyingTheSameFileForAMinuteAtMostAndKeepsItsCopy) {
+  Fake fake;
+  fake.disk = {{kSource, "abc"}};
+  fake.held = kPartial;
+  const Outcome<void> copied = CopyWhole(fake, kSource, kTarget);
+  EXPECT_EQ(copied.ok() ? 0 : copied.failure().number(), 32u);
+  EXPECT_EQ(fake.pauses, 1200);
+  EXPECT_EQ(fake.disk, (Disk{{kSource, "abc"}}));
+  fake.pauses = 0;
+  fake.on_pause = [&] {  // the other process's copy is whole after three pauses
+    if (fake.pauses < 3) return;
+    fake.disk[kTarget] = "theirs";
+    fake.held.clear();
+  };
+  ASSERT_TRUE(CopyWhole(fake, kSource, kTarget).ok());
+  EXPECT_EQ(fake.pauses, 3);
+  EXPECT_EQ(fake.disk, (Disk{{kSource, "abc"}, {kTarget, "theirs"}}));
 }
 
 }  // namespace
