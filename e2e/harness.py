@@ -422,19 +422,10 @@ def module_session(name):
 class KeepingResult(unittest.TextTestResult):
     """Names the kept results of a failed test under its failure, which then explains itself."""
 
-    def keep(self, test, err):
-        if err and hasattr(test, "keep_results"):
+    def _exc_info_to_string(self, err, test):
+        if hasattr(test := getattr(test, "test_case", test), "keep_results"):  # a subtest's test too
             err[1].add_note(f"results kept in {test.keep_results()}")
-        return err
-
-    def addFailure(self, test, err):
-        super().addFailure(test, self.keep(test, err))
-
-    def addError(self, test, err):
-        super().addError(test, self.keep(test, err))
-
-    def addSubTest(self, test, subtest, err):
-        super().addSubTest(test, subtest, self.keep(test, err))
+        return super()._exc_info_to_string(err, test)
 
 
 def main(argv):

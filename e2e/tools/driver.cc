@@ -2,7 +2,7 @@
 // them on cue and writes what it saw as one JSON object:
 //   tavrelo-driver --exe PROGRAM --out RESULT.json [--cwd FOLDER] [--timeout-ms N] [--dismiss-after-ms N]
 //     [--close-at-ms N] [--close-how wmclose|syscommand] [--minimize-at-ms N] [--maximize-at-ms N]
-//     [--inspect-at-ms N] [--screenshot FILE] [--modules-at-ms N] [--kill-when-file FILE] [--show-command N]
+//     [--inspect-at-ms N] [--screenshot FILE] [--kill-when-file FILE] [--show-command N]
 // The first visible unowned window of the program that is no dialog is the splash; dialogs ("#32770")
 // are message boxes, described and answered with OK after --dismiss-after-ms (300). Timed actions count
 // from the splash's first sight. The times tests measure come from clocks no stall of the driver moves:
@@ -27,9 +27,8 @@ constexpr DWORD kPollMs = 15;
 constexpr DWORD kPaintWaitMs = 10000;
 constexpr wchar_t kOptions[] =
     L" --exe --out --cwd --timeout-ms --dismiss-after-ms --close-at-ms --close-how --minimize-at-ms --maximize-at-ms"
-    L" --inspect-at-ms --screenshot --modules-at-ms --kill-when-file --show-command ";
-constexpr const wchar_t* kActions[] = {L"--minimize-at-ms", L"--maximize-at-ms", L"--inspect-at-ms",
-                                       L"--modules-at-ms", L"--close-at-ms"};
+    L" --inspect-at-ms --screenshot --kill-when-file --show-command ";
+constexpr const wchar_t* kActions[] = {L"--minimize-at-ms", L"--maximize-at-ms", L"--inspect-at-ms", L"--close-at-ms"};
 
 std::map<std::wstring, std::wstring> g_options;
 std::vector<std::pair<HWND, std::uint64_t>> g_created;  // each window with its creation's system time
@@ -163,25 +162,6 @@ std::string Inspect(HWND window) {
       .Raw("icons", ProbeIcons(window)).Done();
 }
 
-// The lower-case names of the modules loaded in PROCESS. Only a driver of the program's own bitness
-// reads a 32-bit process's list whole.
-std::string Modules(HANDLE process) {
-  BOOL mine = FALSE, theirs = FALSE;
-  IsWow64Process(GetCurrentProcess(), &mine);
-  IsWow64Process(process, &theirs);
-  HMODULE modules[1024];
-  DWORD needed = 0;
-  K32EnumProcessModulesEx(process, modules, sizeof modules, &needed, LIST_MODULES_ALL);
-  std::string names = "[";
-  for (DWORD i = 0; i < std::min<DWORD>(needed / sizeof(HMODULE), 1024); ++i) {
-    wchar_t name[MAX_PATH];
-    const DWORD length = K32GetModuleBaseNameW(process, modules[i], name, MAX_PATH);
-    CharLowerBuffW(name, length);
-    if (length) names += (names.size() > 1 ? "," : "") + e2e::JsonString(std::wstring(name, length));
-  }
-  return e2e::Json().Bool("same_bitness", mine == theirs).Raw("names", names + "]").Done();
-}
-
 struct Box {
   HWND window;
   std::uint64_t seen_time;
@@ -203,7 +183,7 @@ struct Run {
   long long splash_visible_ms = -1, splash_gone_ms = -1;
   std::vector<Box> boxes;
   std::map<std::wstring, bool> done;
-  std::string inspection = "null", modules = "null";
+  std::string inspection = "null";
 
   long long Elapsed() const { return static_cast<long long>((now - start) / 10000); }
   void NoteSplashGone() { std::tie(splash_gone_ms, splash_gone_time) = std::pair(Elapsed(), now); }
@@ -263,7 +243,6 @@ struct Run {
       DWORD_PTR ignored = 0;
       if (!IsWindowVisible(splash)) continue;
       if (name == L"--inspect-at-ms") inspection = Inspect(splash);
-      if (name == L"--modules-at-ms") modules = Modules(process.get());
       if (name == L"--close-at-ms") {
         close_time = e2e::PreciseNow();
         const bool syscommand = Option(L"--close-how") == L"syscommand";
@@ -305,7 +284,7 @@ struct Run {
                            .Unsigned("created_time", created == g_created.end() ? 0 : created->second)
                            .Unsigned("visible_time", splash_visible_time).Unsigned("gone_time", splash_gone_time)
                            .Number("gone_ms", splash_gone_ms).Done())
-        .Raw("message_boxes", list + "]").Raw("inspection", inspection).Raw("modules", modules)
+        .Raw("message_boxes", list + "]").Raw("inspection", inspection)
         .Unsigned("close_time", close_time).Done();
   }
 };
