@@ -69,8 +69,8 @@ class DiscoveryTests(harness.LauncherTestCase):
                 self.record_file.unlink(missing_ok=True)
                 result, records = self.launch(self.app, env={"TAVRELO_JRE": "C:\\nowhere"})
                 if jre is deep:  # read whole, as its support files are found, but no program starts that deep
-                    self.assertEqual([box["text"][:48] for box in result.boxes],
-                                     ["The Java application could not be started.\r\n\r\nError 2:"])
+                    failed = "The Java application could not be started.\r\n\r\nError 2: "
+                    self.assertEqual([box["text"][:len(failed)] for box in result.boxes], [failed], result.summary())
                     continue
                 self.assertEqual([(r["command_line"], r["exe_path"].lower()) for r in records],
                                  [(command(f'"{jre.java}" ', self.app.win), jre.java.lower())], result.summary())
