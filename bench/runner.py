@@ -82,10 +82,9 @@ def measure(bitness, runs, work, log):
         os.environ.pop(name, None)  # this checkout's builds, whatever the environment names
     os.environ[harness.BUILD_VARIABLES[bitness]] = str(ROOT / "build" / BUILD_FOLDERS[bitness])
     os.environ["TAVRELO_E2E_ARTIFACTS"] = str(work)
-    os.environ.setdefault("TAVRELO_E2E_TEMPLATE", str(work / "wine-template"))
     session = harness.Session("bench", bitness=bitness).start()
     try:
-        config, drive_c = session.config, session.prefix.drive_c
+        config, drive_c = session, session.prefix.drive_c
         runtime = harness.make_runtime(session, drive_c / "Program Files" / "Java" / "jre6")
         harness.set_java_runtimes(session, [("1.6", runtime.home)])
         app = harness.make_app_folder(session, drive_c / "Tavrelo Bench")

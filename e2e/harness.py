@@ -1,13 +1,15 @@
-"""tavrelo.exe and its test tools of one bitness under Wine, on a private Xvfb, in a Wine prefix copied from a
-template made once per CTest run. `harness.py test_launch [-v] [-k PATTERN]` runs a module as CTest does;
-`harness.py --make-template` makes the template. The bitness is TAVRELO_E2E_BITNESS: i686 (the shipped
-build, from TAVRELO_WIN32_DIR; the default) or x86_64 (TAVRELO_WIN64_DIR). Exits 77, skipped, when the build
-or Wine is missing, unless TAVRELO_E2E_REQUIRED=1, and for i686 where no 32-bit program can run at all."""
+"""tavrelo.exe and its test tools of one bitness under Wine, each test module in a Wine prefix and on an Xvfb of
+its own. `harness.py test_launch [-v] [-k PATTERN]` runs a module as CTest does. The bitness is
+TAVRELO_E2E_BITNESS: i686 (the shipped build, from TAVRELO_WIN32_DIR; the default) or x86_64
+(TAVRELO_WIN64_DIR). Exits 77, skipped, when the build or Wine is missing, unless TAVRELO_E2E_REQUIRED=1, and
+for i686 where no 32-bit program can run at all."""
 
-import collections, fcntl, functools, json, os, select, shutil, subprocess, sys, tempfile, time, unittest  # noqa: E401
+import collections, concurrent.futures, functools, json, os, select, shutil, subprocess, sys, tempfile  # noqa: E401
+import time, unittest  # noqa: E401
 from pathlib import Path
 
 from PIL import Image, ImageChops, ImageStat
+from Xlib import X, display as xdisplay
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
@@ -62,6 +64,12 @@ def wine_version():
     return subprocess.run(program_command("x86_64", "--version"), capture_output=True, text=True).stdout.strip()
 
 
+def timed(call, *args, **options):
+    started = time.monotonic()
+    call(*args, **options)
+    return time.monotonic() - started
+
+
 def run_detached(args, env, timeout, cwd=None):
     """Output into files, not pipes: Wine's services inherit the handles and outlive the program."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -72,11 +80,10 @@ def run_detached(args, env, timeout, cwd=None):
 
 
 class Prefix:
-    """A Wine prefix with its own wineserver. Registry writes name VIEW, the view of the program under
-    test, so that HKLM\\SOFTWARE lands where it reads, whichever reg.exe writes."""
+    """A Wine prefix and its wineserver; registry writes name VIEW, the view the program under test reads."""
 
     def __init__(self, path, display, view=None):
-        self.path, self.display, self.view, self.drives = Path(path), display, view, {}
+        self.path, self.display, self.view = Path(path), display, view
         self.drive_c = self.path / "drive_c"
 
     def env(self, extra=None, dll_overrides=None):
@@ -85,8 +92,8 @@ class Prefix:
                 "WINEDEBUG": "-all,err+all", "WINEDLLOVERRIDES": ";".join(filter(None, [
                     "winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d", dll_overrides])), **(extra or {})}
 
-    def run(self, args, bitness="x86_64", check=True, env=None, timeout=120):
-        done = run_detached(program_command(bitness, *args), env or self.env(), timeout)
+    def run(self, args, bitness="x86_64", check=True, env=None, timeout=120, cwd=None):
+        done = run_detached(program_command(bitness, *args), env or self.env(), timeout, cwd)
         if check and done.returncode:
             raise RuntimeError(f"wine {args} failed with {done.returncode} (a tool under Wine, not the launcher): "
                                f"{(done.stdout + done.stderr).decode(errors='replace')[-2000:]}")
@@ -102,62 +109,21 @@ class Prefix:
 
     def reg_import(self, lines, view=None):
         """Lines in regedit's format, through `reg import`, which takes a view (regedit has none)."""
-        with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.drive_c) as file:
-            file.write(("\ufeffWindows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n")
-                       .encode("utf-16-le"))
-            file.flush()
+        with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.drive_c, buffering=0) as file:
+            file.write("\r\n".join(["\ufeffWindows Registry Editor Version 5.00", "", *lines, ""]).encode("utf-16-le"))
             self.reg("import", self.windows_path(file.name), view=view)
 
     def windows_path(self, unix_path):
-        """C: for the prefix's drive_c, a mapped drive's letter, Z: for anything else."""
+        """C: for the prefix's drive_c, Z: for anything else."""
         path = Path(os.path.abspath(unix_path))
-        for letter, root in [("C", self.drive_c), *sorted(self.drives.items())]:
-            if path == root or root in path.parents:
-                return f"{letter}:\\" + "\\".join(path.relative_to(root).parts)
+        if path == self.drive_c or self.drive_c in path.parents:
+            return "C:\\" + "\\".join(path.relative_to(self.drive_c).parts)
         return "Z:" + str(path).replace("/", "\\")
-
-    def map_drive(self, letter, folder):
-        os.symlink(os.path.abspath(folder), self.path / "dosdevices" / f"{letter.lower()}:")
-        self.drives[letter.upper()] = Path(os.path.abspath(folder))
-
-    def unmap_drive(self, letter):
-        (self.path / "dosdevices" / f"{letter.lower()}:").unlink(missing_ok=True)
-        self.drives.pop(letter.upper(), None)
 
     def set_dpi(self, dpi):
         """The dpi of programs started from now on; as after a sign-in, Wine's processes start anew."""
         self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
         self.server("-k", "-w", "-p")
-
-
-def ensure_template(path, display, fresh=False):
-    """The template, made unless a current one is there; a lock keeps modules from making it twice.
-    Managed=N: without a window manager, every DestroyWindow would wait 2 s for one."""
-    stamp = f"{wine_version()} template 3 ({'x86_64 only' if wow64_problem() else 'both halves'})\n"
-    path.parent.mkdir(parents=True, exist_ok=True)
-    with open(f"{path}.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not fresh and (path / "stamp").is_file() and (path / "stamp").read_text() == stamp:
-            return
-        building = Path(f"{path}.building")
-        shutil.rmtree(path, ignore_errors=True), shutil.rmtree(building, ignore_errors=True)
-        prefix = Prefix(building, display)
-        prefix.run(["wineboot", "-i"], timeout=300)
-        prefix.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
-        prefix.server("-w")
-        if not wow64_problem() and not (building / WOW64_PROBE).is_file():
-            raise RuntimeError(f"wineboot left {WOW64_PROBE} missing although the 32-bit loader runs")
-        (building / "stamp").write_text(stamp)
-        building.rename(path)
-
-
-def copy_template(template, destination):
-    """Wine's big installed files, which it only reads, hard-linked; the registry hives and all else copied."""
-    def copy(source, target):
-        if os.path.getsize(source) < 256 * 1024 or "/drive_c/windows/" not in source or source.endswith(".reg"):
-            return shutil.copy2(source, target)
-        os.link(source, target)
-    shutil.copytree(template, destination, symlinks=True, copy_function=copy, ignore=shutil.ignore_patterns("stamp"))
 
 
 def start_xvfb():
@@ -175,6 +141,26 @@ def start_xvfb():
     return process, f":{number.decode()}"
 
 
+def x_icons(display, title, seconds):
+    """The icons, by size as RGBA pictures, that Wine gave the X window titled TITLE (_NET_WM_ICON: width,
+    height and ARGB pixels, for each), as soon as it has them; {} if not within SECONDS."""
+    x = xdisplay.Display(display)
+    atom, end = x.intern_atom("_NET_WM_ICON"), time.monotonic() + seconds
+    while time.monotonic() < end:
+        for window in x.screen().root.query_tree().children:
+            found = window.get_wm_name() == title and window.get_full_property(atom, X.AnyPropertyType)
+            values, icons = list(found.value) if found else [], {}
+            while values:
+                (width, height), values = values[:2], values[2:]
+                pixels, values = values[:width * height], values[width * height:]
+                icons[width, height] = Image.frombytes("RGBA", (width, height), b"".join(
+                    bytes((p >> 16 & 255, p >> 8 & 255, p & 255, p >> 24)) for p in pixels))
+            if icons:
+                return icons
+        time.sleep(0.05)
+    return {}
+
+
 class Session:
     """One test module's world for one bitness: its launcher and tools, an X server and a prefix."""
 
@@ -184,46 +170,42 @@ class Session:
         self.name, build = f"{name}_{self.bitness}", os.environ.get(BUILD_VARIABLES[self.bitness], "")
         self.exe = Path(os.environ.get("TAVRELO_EXE") or f"{build}/bin/tavrelo.exe")
         self.tools = Path(os.environ.get("TAVRELO_E2E_TOOLS") or f"{build}/e2e/tools")
-        self.driver, self.java, self.baseline = (self.tools / f"{n}.exe" for n in ("tavrelo-driver", "java",
-                                                                                    "baseline"))
+        self.driver, self.java, self.baseline = (self.tools / f"{name}.exe" for name in ("tavrelo-driver", "java",
+                                                                                          "baseline"))
         self.artifacts = Path(os.environ.get("TAVRELO_E2E_ARTIFACTS") or Path.cwd() / "e2e-artifacts")
-        self.template = Path(os.environ.get("TAVRELO_E2E_TEMPLATE") or self.artifacts / "wine-template")
-        self.config, self.root, self.prefix, self.xvfb, self.counter = self, None, None, None, 0
+        self.root, self.prefix, self.xvfb, self.counter = None, None, None, 0
 
-    def problems(self, tools_only=False):
+    def problems(self):
         problems = [] if loader() else ["Wine (wine64) is not installed"]
         problems += [f"{tool} is not installed" for tool in ("wineserver", "Xvfb") if not shutil.which(tool)]
-        if not tools_only and not (os.environ.get(BUILD_VARIABLES[self.bitness]) or os.environ.get("TAVRELO_EXE")):
+        if not (os.environ.get(BUILD_VARIABLES[self.bitness]) or os.environ.get("TAVRELO_EXE")):
             return problems + [f"{BUILD_VARIABLES[self.bitness]} is not set"]
-        return problems + [f"{p} is missing (build it first)" for p in (self.exe, self.driver, self.java)
-                           if not tools_only and not p.is_file()]
+        return problems + [f"{p} is missing: build it" for p in (self.exe, self.driver, self.java) if not p.is_file()]
 
     def start(self):
-        self.template.parent.mkdir(parents=True, exist_ok=True)
-        self.root = Path(tempfile.mkdtemp(prefix=f"e2e-{self.name}-", dir=self.template.parent))
+        self.artifacts.mkdir(parents=True, exist_ok=True)
+        self.root = Path(tempfile.mkdtemp(prefix=f"e2e-{self.name}-", dir=self.artifacts))
         try:
             display = os.environ.get("TAVRELO_E2E_DISPLAY")
             if not display:
                 self.xvfb, display = start_xvfb()
-            ensure_template(self.template, display)
-            if self.bitness == "i686" and (wow64_problem() or not (self.template / WOW64_PROBE).is_file()):
-                raise RuntimeError(wow64_problem() or f"the template {self.template} has no 32-bit half: delete it")
-            copy_template(self.template, self.root / "prefix")
+            if self.bitness == "i686" and wow64_problem():
+                raise RuntimeError(wow64_problem())
             self.prefix = Prefix(self.root / "prefix", display, VIEWS[self.bitness])
+            self.prefix.run(["wineboot", "-i"], timeout=300)
+            if not wow64_problem() and not (self.prefix.path / WOW64_PROBE).is_file():
+                raise RuntimeError(f"wineboot left {WOW64_PROBE} missing although the 32-bit loader runs")
+            # Without a window manager, every DestroyWindow would wait 2 s for one unless Wine manages its own.
+            self.prefix.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"])
             self.prefix.server("-p")  # a persistent server: every program starts faster
             # What starting one program costs here (much, emulated), which every wait for one allows on top:
             # the better of two, as the first also starts Wine's services.
-            self.program_start_seconds = min(self.time_program_start() for _ in range(2))
-            shutil.rmtree(self.failures_folder(), ignore_errors=True)
+            self.program_start_seconds = min(timed(self.prefix.run, [self.java], bitness=self.bitness) for _ in "12")
+            shutil.rmtree(self.artifacts / f"{self.name}-failures", ignore_errors=True)
         except BaseException:
             self.stop()
             raise
         return self
-
-    def time_program_start(self):
-        started = time.monotonic()
-        self.prefix.run([self.java], bitness=self.bitness)
-        return time.monotonic() - started
 
     def stop(self):
         if self.prefix:
@@ -244,9 +226,6 @@ class Session:
     def c_folder(self, *parts):
         (folder := self.prefix.drive_c.joinpath(*parts)).mkdir(parents=True)
         return folder
-
-    def failures_folder(self):
-        return self.artifacts / f"{self.name}-failures"
 
 
 class DriverResult:
@@ -372,21 +351,19 @@ class LauncherTestCase(unittest.TestCase):
         set_java_runtimes(self.session, versions, view)
         self.addCleanup(self.prefix.reg, "delete", r"HKLM\SOFTWARE\JavaSoft", "/f", check=False, view=view)
 
-    def map_drive(self, letter, folder):
-        folder.mkdir(parents=True, exist_ok=True)
-        self.prefix.map_drive(letter, folder)
-        self.addCleanup(self.prefix.unmap_drive, letter)
-        return folder
-
-    def launch(self, app, cwd="C:\\", kill_on_record=True, env=None, **options):
+    def launch(self, app, cwd="C:\\", kill_on_record=True, env=None, icons=False, **options):
         """Runs the launcher in APP from CWD under the driver; unless KILL_ON_RECORD is false it is ended
         0.5 s after the stand-in runtime recorded its start, which spares the 10 s linger. Returns the
-        driver's result and the runtime's records."""
+        driver's result, with ICONS the splash's icons as X has them (result.icons), and the runtime's records."""
         options.setdefault("kill_when_file", self.record_file if kill_on_record else None)
         self.launches += 1
         env = {"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file), **(env or {})}
-        result = run_driver(self.session, app.exe, cwd, self.scratch / f"launch-{self.launches}.json", env=env,
-                            **options)
+        with concurrent.futures.ThreadPoolExecutor(1) as pool:
+            wait = 10 + self.session.program_start_seconds
+            seen = icons and pool.submit(x_icons, self.prefix.display, "Tavrelo", wait)
+            result = run_driver(self.session, app.exe, cwd, self.scratch / f"launch-{self.launches}.json", env=env,
+                                **options)
+            result.icons = seen and seen.result()
         return result, read_records(self.record_file)
 
     def screenshot(self, path, inspection):
@@ -407,7 +384,7 @@ class LauncherTestCase(unittest.TestCase):
     def keep_results(self):
         """Keeps what the test left in its scratch folder (the driver's results, Wine's error output, the
         runtime's records, screenshots) in the artifacts folder; its failure then names the copy."""
-        target = self.session.failures_folder() / self.id().split(".", 1)[1]
+        target = self.session.artifacts / f"{self.session.name}-failures" / self.id().split(".", 1)[1]
         shutil.rmtree(target, ignore_errors=True)
         return shutil.copytree(self.scratch, target)
 
@@ -429,16 +406,10 @@ class KeepingResult(unittest.TextTestResult):
 
 
 def main(argv):
-    required, template = os.environ.get("TAVRELO_E2E_REQUIRED", "") not in ("", "0"), argv[1] == "--make-template"
-    session = Session("template" if template else argv[1])
-    if problems := session.problems(tools_only=template):
+    required, session = os.environ.get("TAVRELO_E2E_REQUIRED", "") not in ("", "0"), Session(argv[1])
+    if problems := session.problems():
         print(("missing: " if required else "skipped: ") + "; ".join(problems), file=sys.stderr)
         return 1 if required else 77
-    if template:
-        xvfb, display = start_xvfb()
-        ensure_template(session.template, display, fresh=True)
-        xvfb.kill()
-        return 0
     if session.bitness == "i686" and wow64_problem():
         print(("SKIPPED, not run on this machine: " if wow64_problem() == NO_I386 else "error: ") + wow64_problem(),
               file=sys.stderr)

@@ -88,9 +88,9 @@ class SupportFileTests(harness.LauncherTestCase):
             self.addCleanup(subprocess.run, ["umount", ext], stderr=subprocess.DEVNULL)
         for case, fault, reason in [
                 ("a source missing", lambda: (self.support / "Comm.jar").unlink(), "File not found."),
-                ("the runtime's lib folder missing", lambda: shutil.rmtree(self.jre.home_unix / "lib"), "Path not found."),
-                ("a volume that fills up", lambda: mount("-t", "tmpfs", "-o", "size=64k", "tavrelo-small"), "Disk full."),
-                ("a read-only volume", lambda: mount("--bind", "-o", "ro", self.session.scratch("ro")), "Access denied."),
+                ("the runtime's lib folder missing", lambda: shutil.rmtree(ext.parent), "Path not found."),
+                ("a volume that fills up", lambda: mount("-t", "tmpfs", "-o", "size=64k", "tiny"), "Disk full."),
+                ("a read-only one", lambda: mount("--bind", "-o", "ro", self.session.scratch("ro")), "Access denied."),
                 # The reader's own memory: it opens like a file, and every read fails (page 0 is unmapped).
                 ("a source that cannot be read", lambda: (self.support / "Comm.jar").unlink() or os.symlink(
                     "/proc/self/mem", self.support / "Comm.jar"), "Not ready.")]:
@@ -140,7 +140,8 @@ class SupportFileTests(harness.LauncherTestCase):
         for result, _ in (launch.result() for launch in launches):
             self.assertEqual((result.exit_code, result.boxes), (0, []), result.summary())
         self.assertEqual(len(harness.read_records(self.record_file)), 2)
-        self.assertEqual(self.runtime_files(), {**self.copied(*ROWS[1:]), ROWS[0]: b"start of Comm.jar\nrest of Comm.jar\n"})
+        whole = b"start of Comm.jar\nrest of Comm.jar\n"
+        self.assertEqual(self.runtime_files(), {**self.copied(*ROWS[1:]), ROWS[0]: whole})
 
 
 if __name__ == "__main__":

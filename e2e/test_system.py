@@ -1,14 +1,13 @@
 """tavrelo.exe on the system under Wine: the libraries it loads, the DLL search where Windows XP lacks
 SetDefaultDllDirectories, and an application folder deeper than 260 characters."""
 
-import json
 import ntpath
 import shutil
 import time
 import unittest
 
 import harness
-from test_launch import command
+from test_launch import LaunchCase, command
 
 # System libraries a window with a picture could load, each built as a marker DLL of the launcher's
 # bitness; the overrides make Wine take a DLL of these names from the search path first, as Windows does.
@@ -19,16 +18,7 @@ OVERRIDES = ",".join(MARKERS) + "=n,b"
 setUpModule, tearDownModule = harness.module_session("system")
 
 
-class SystemTests(harness.LauncherTestCase):
-    def setUp(self):
-        super().setUp()
-        self.jre = self.runtime("Program Files", "Java System", self._testMethodName)
-        self.use_runtimes([("1.6", self.jre.home)])
-
-    def assert_started(self, app, result, records):
-        self.assertEqual([r["command_line"] for r in records], [command(f'"{self.jre.java}" ', app.win)], result.summary())
-        self.assert_boxes(result, [])
-
+class SystemTests(LaunchCase):
     def test_no_library_is_taken_from_the_application_or_the_working_folder(self):
         app, cwd = self.app_folder("Dll App"), self.session.c_folder("Dll Working Folder")
         for folder in (app.unix, cwd):
@@ -44,21 +34,20 @@ class SystemTests(harness.LauncherTestCase):
         markers.unlink()
         result, records = self.launch(app, cwd=self.prefix.windows_path(cwd), env=env, dll_overrides=OVERRIDES)
         self.assertEqual([ntpath.basename(line["module"]) for line in harness.read_records(markers)], [])
-        self.assert_started(app, result, records)
+        self.assert_launched(app, result, records)
 
     def test_without_set_default_dll_directories_as_on_xp_the_working_folder_leaves_the_dll_search(self):
-        # dll-search-probe.exe restricts the search as the launcher does, then loads a DLL planted in its
-        # working folder by a bare name that no system DLL has.
-        app = self.app_folder("Dll Probe")
+        # The stand-in restricts the search as the launcher does, then loads a DLL planted in its working
+        # folder by a bare name that no system DLL has.
         work = self.session.c_folder("Dll Work")
         shutil.copy2(self.session.tools / "markers" / "winmm.dll", work / "tavrelo-planted.dll")
-        shutil.copy2(self.session.tools / "dll-search-probe.exe", app.unix)
-        found = {}
-        for mode in ("none", "fallback", "full"):
-            probe = [app.win + "\\dll-search-probe.exe", self.prefix.windows_path(work), "tavrelo-planted.dll", mode]
-            found[mode] = json.loads(self.prefix.run(probe, bitness=self.session.bitness).stdout.splitlines()[-1])
-        self.assertEqual(found["none"]["loaded"].lower(), self.prefix.windows_path(work).lower() + "\\tavrelo-planted.dll")
-        self.assertEqual([(found[m]["loaded"], found[m]["error"]) for m in ("fallback", "full")], [("", 126)] * 2, found)
+        for restrict, loaded in [("", self.prefix.windows_path(work) + "\\tavrelo-planted.dll"), ("fallback", ""),
+                                 ("full", "")]:
+            env = {"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file), "TAVRELO_JAVA_RESTRICT": restrict,
+                   "TAVRELO_JAVA_LOAD_LIBRARY": "tavrelo-planted.dll"}
+            self.prefix.run([self.jre.java], bitness=self.session.bitness, env=self.prefix.env(env), cwd=work)
+            got = [path.lower() for path in harness.read_records(self.record_file)[-1]["loaded"]]
+            self.assertEqual(got, [loaded.lower()], restrict or "none")
 
     def test_an_application_folder_deeper_than_260_characters(self):
         # CreateProcess cannot start a program that deep: it is started by the Wine loader, as a shell would.

@@ -18,7 +18,6 @@
 #include <tuple>
 #include <vector>
 
-#include "launcher/function_address_win.h"
 #include "tool_support.h"
 
 namespace {
@@ -97,27 +96,6 @@ e2e::Json DescribeBox(HWND box) {
       .Bool("owner_null", !GetWindow(box, GW_OWNER));
 }
 
-// The splash's class icons, read by icon-probe.dll inside the splash's own process (Wine refuses icon
-// handles of other processes), which answers with a window property: the sizes, 7 bits each.
-std::string ProbeIcons(HWND window) {
-  const std::wstring self = e2e::ModuleFileName(nullptr);
-  const std::wstring path = self.substr(0, self.rfind(L'\\') + 1) + L"icon-probe.dll";
-  const tavrelo::UniqueModule probe(LoadLibraryW(path.c_str()));
-  const auto hook = tavrelo::FunctionAddress<HOOKPROC>(probe.get(), "IconProbeHook");
-  HHOOK hooked = hook ? SetWindowsHookExW(WH_GETMESSAGE, hook, probe.get(), GetWindowThreadProcessId(window, 0)) : 0;
-  if (!hooked) return e2e::Json().Number("error", GetLastError()).Done();
-  PostMessageW(window, RegisterWindowMessageW(L"TavreloIconProbe"), 0, 0);
-  std::uintptr_t sizes = 0;
-  for (int tries = 0; tries < 200 && !sizes; ++tries, Sleep(kPollMs)) {
-    sizes = reinterpret_cast<std::uintptr_t>(GetPropW(window, L"TavreloIconProbe"));
-  }
-  UnhookWindowsHookEx(hooked);
-  const auto size = [sizes](int at) {
-    return "[" + std::to_string(sizes >> at & 127) + "," + std::to_string(sizes >> (at + 7) & 127) + "]";
-  };
-  return sizes ? e2e::Json().Raw("big", size(0)).Raw("small", size(14)).Done() : "{\"error\":\"no answer\"}";
-}
-
 // The client area's rows as GDI copies them through the window's own DC: top row first, blue, green and
 // red bytes, rows padded to 4 bytes.
 bool SaveClientRows(HWND window, const RECT& client, const std::wstring& path) {
@@ -159,14 +137,14 @@ std::string Inspect(HWND window) {
       .Number("screen_width", GetSystemMetrics(SM_CXSCREEN)).Number("screen_height", GetSystemMetrics(SM_CYSCREEN))
       .Number("dpi", GetDeviceCaps(screen.get(), LOGPIXELSY))
       .Bool("screenshot_saved", !screenshot.empty() && !IsIconic(window) && SaveClientRows(window, client, screenshot))
-      .Raw("icons", ProbeIcons(window)).Done();
+      .Done();
 }
 
 struct Box {
   HWND window;
   std::uint64_t seen_time;
   long long seen_ms;
-  bool open = true, foreground = false, reposted = false;
+  bool open = true, reposted = false;
   long long dismiss_ms = -1, gone_ms = -1;
   std::uint64_t dismiss_time = 0;
   e2e::Json description = {};
@@ -222,7 +200,6 @@ struct Run {
     for (Box& box : boxes) {
       if (box.open && !IsWindowVisible(box.window)) std::tie(box.open, box.gone_ms) = std::pair(false, Elapsed());
       if (!box.open) continue;
-      box.foreground = box.foreground || GetForegroundWindow() == box.window;
       if (box.dismiss_ms < 0) box.description = DescribeBox(box.window);  // Wine fills it in as it lays it out
       if (box.dismiss_ms < 0 && Elapsed() - box.seen_ms >= Number(L"--dismiss-after-ms", 300)) {
         std::tie(box.dismiss_ms, box.dismiss_time) = std::pair(Elapsed(), e2e::PreciseNow());
@@ -271,8 +248,7 @@ struct Run {
     const bool ended = GetExitCodeProcess(process.get(), &exit_code) && exit_code != STILL_ACTIVE;
     std::string list = "[";
     for (Box& box : boxes) {
-      list += (list.size() > 1 ? "," : "") + box.description.Bool("foreground", box.foreground)
-          .Unsigned("seen_time", box.seen_time).Number("seen_ms", box.seen_ms).Number("dismiss_ms", box.dismiss_ms)
+      list += (list.size() > 1 ? "," : "") + box.description.Unsigned("seen_time", box.seen_time).Number("seen_ms", box.seen_ms).Number("dismiss_ms", box.dismiss_ms)
           .Unsigned("dismiss_time", box.dismiss_time).Number("gone_ms", box.gone_ms).Done();
     }
     const auto created = std::find_if(g_created.begin(), g_created.end(), [&](auto& c) { return c.first == splash; });

@@ -1,14 +1,13 @@
-// Stand-in for a Java runtime's java.exe: appends one JSON line to the file
-// named by TAVRELO_JAVA_RECORD telling how it was started: command line,
-// working folder, the show state its parent passed, its own path, and its
-// creation time as the system recorded it. GUI subsystem, so no console
-// changes the show state. TAVRELO_JAVA_LOAD_LIBRARY names libraries (';'
-// between them) that it loads by bare name, as a careless program would: the
-// control that shows marker DLLs planted next to it are found.
-#include <windows.h>
-
+// Stand-in for a Java runtime's java.exe: appends one JSON line to the file named by TAVRELO_JAVA_RECORD
+// telling how it was started: command line, working folder, the show state its parent passed, its own
+// path and its creation time as the system recorded it. GUI subsystem, so no console changes the show
+// state. TAVRELO_JAVA_LOAD_LIBRARY names libraries (';' between them) that it loads by bare name, as a
+// careless program would, after TAVRELO_JAVA_RESTRICT ("fallback" or "full") has restricted the DLL
+// search as the launcher does, fallback as where Windows lacks SetDefaultDllDirectories (XP). The
+// record lists the file each load got ("" for none).
 #include <sstream>
 
+#include "launcher/dll_search_win.h"
 #include "tool_support.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -19,12 +18,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   GetStartupInfoW(&startup);
   std::wstring folder(MAX_PATH, L'\0');
   folder.resize(GetCurrentDirectoryW(MAX_PATH, folder.data()));
-  const std::wstring record_file = e2e::EnvironmentValue(L"TAVRELO_JAVA_RECORD");
+  const std::wstring restrict = e2e::EnvironmentValue(L"TAVRELO_JAVA_RESTRICT");
+  if (restrict == L"fallback") tavrelo::RestrictDllSearch(nullptr);
+  if (restrict == L"full") tavrelo::RestrictDllSearchToSystem32();
+  std::string loaded = "[";
+  std::wistringstream libraries(e2e::EnvironmentValue(L"TAVRELO_JAVA_LOAD_LIBRARY"));
+  for (std::wstring library; std::getline(libraries, library, L';');) {
+    HMODULE module = LoadLibraryW(library.c_str());
+    loaded += (loaded.size() > 1 ? "," : "") + e2e::JsonString(module ? e2e::ModuleFileName(module) : L"");
+  }
   const std::string record = e2e::Json().Text("command_line", GetCommandLineW()).Text("current_directory", folder)
       .Unsigned("startup_flags", startup.dwFlags).Unsigned("show_window", startup.wShowWindow)
-      .Text("exe_path", e2e::ModuleFileName(nullptr)).Unsigned("start_time", e2e::FileTimeValue(created)).Done();
-  if (!record_file.empty() && !e2e::WriteToFile(record_file, record + "\n", true)) return 1;
-  std::wistringstream libraries(e2e::EnvironmentValue(L"TAVRELO_JAVA_LOAD_LIBRARY"));
-  for (std::wstring library; std::getline(libraries, library, L';');) LoadLibraryW(library.c_str());
-  return 0;
+      .Text("exe_path", e2e::ModuleFileName(nullptr)).Unsigned("start_time", e2e::FileTimeValue(created))
+      .Raw("loaded", loaded + "]").Done();
+  const std::wstring record_file = e2e::EnvironmentValue(L"TAVRELO_JAVA_RECORD");
+  return !record_file.empty() && !e2e::WriteToFile(record_file, record + "\n", true);
 }
