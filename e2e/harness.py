@@ -9,7 +9,7 @@ import time, unittest  # noqa: E401
 from pathlib import Path
 
 from PIL import Image, ImageChops, ImageStat
-from Xlib import X, display as xdisplay
+from Xlib import X, display as xdisplay, error as xerror
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
@@ -148,7 +148,10 @@ def x_icons(display, title, seconds):
     atom, end = x.intern_atom("_NET_WM_ICON"), time.monotonic() + seconds
     while time.monotonic() < end:
         for window in x.screen().root.query_tree().children:
-            found = window.get_wm_name() == title and window.get_full_property(atom, X.AnyPropertyType)
+            try:
+                found = window.get_wm_name() == title and window.get_full_property(atom, X.AnyPropertyType)
+            except xerror.BadWindow:  # a window of Wine's that went away since the tree was read
+                continue
             values, icons = list(found.value) if found else [], {}
             while values:
                 (width, height), values = values[:2], values[2:]
