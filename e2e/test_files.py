@@ -31,6 +31,7 @@ class SupportFileTests(harness.LauncherTestCase):
     def reset(self):
         """The four sources, each with contents of its own, so that a copy into the wrong place shows, and
         a runtime without them."""
+        subprocess.run(["umount", self.jre.home_unix / "lib" / "ext"], stderr=subprocess.DEVNULL)  # a fault's volume
         shutil.rmtree(self.support, ignore_errors=True)
         self.support.mkdir(parents=True)
         for name in map(os.path.basename, ROWS):
@@ -100,7 +101,6 @@ class SupportFileTests(harness.LauncherTestCase):
                 fault()
                 self.assertIn(reason, self.launch_and_start("Comm.jar").boxes[0]["text"])
                 self.assertEqual(self.runtime_files(), {}, "a partial file was left, a folder made or a row tried")
-                subprocess.run(["umount", ext], stderr=subprocess.DEVNULL)
         self.assert_next_run_installs_all()
 
     def hold_comm_jar(self):
