@@ -59,7 +59,9 @@ class SystemTests(LaunchCase):
         if "ShellExecuteEx failed" in said and not self.record_file.exists():
             # Wine 10 hands a 32-bit program in a folder that deep to start.exe, which does not find it.
             self.skipTest("this Wine cannot start a 32-bit program that deep: " + " ".join(said.split())[-300:])
-        [record] = harness.read_records(self.record_file)
+        records = harness.read_records(self.record_file)
+        self.assertEqual(len(records), 1, f"exit {done.returncode}; Wine said: {' '.join(said.split())[-600:]}")
+        [record] = records
         self.assertEqual((done.returncode, record["command_line"]), (0, command(f'"{self.jre.java}" ', app.win)))
         self.assertGreater(ended - (record["start_time"] / harness.FILETIME_PER_SECOND - 11644473600), 9.8)
         # A working folder must be shorter than 260 characters: the short form of the same folder.
