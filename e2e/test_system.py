@@ -3,6 +3,7 @@ SetDefaultDllDirectories, and an application folder deeper than 260 characters."
 
 import ntpath
 import shutil
+import subprocess
 import time
 import unittest
 
@@ -53,17 +54,19 @@ class SystemTests(LaunchCase):
         # CreateProcess cannot start a program that deep: it is started by the Wine loader, as a shell would.
         app = self.app_folder("Deep", *[f"level {i:02d} of a deep application folder" for i in range(8)])
         self.assertGreater(len(app.win), 260)
+        # The control: whether this Wine starts any program of this bitness that deep (Wine 10's 32-bit
+        # loader does not: it fails or hangs), shown by the stand-in started the same way from the same folder.
+        shutil.copy2(self.session.java, app.unix / "control.exe")
+        control = {"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.scratch / "control.jsonl")}
+        try:
+            harness.run_detached(self.session.command("control.exe"), self.prefix.env(control), 30, cwd=app.unix)
+        except subprocess.TimeoutExpired:
+            pass
+        if not (self.scratch / "control.jsonl").exists():
+            self.skipTest(f"this Wine cannot start a {self.session.bitness} program that deep: the stand-in did not")
         env = self.prefix.env({"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)})
         done = harness.run_detached(self.session.command("tavrelo.exe"), env, 60, cwd=app.unix)
         ended, said = time.time(), done.stderr.decode(errors="replace")
-        # The control: whether this Wine starts any program of this bitness that deep (Wine 10's 32-bit
-        # loader does not), shown by the stand-in started the same way from the same folder.
-        shutil.copy2(self.session.java, app.unix / "control.exe")
-        control = {"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.scratch / "control.jsonl")}
-        harness.run_detached(self.session.command("control.exe"), self.prefix.env(control), 60, cwd=app.unix)
-        if not (self.scratch / "control.jsonl").exists():
-            self.skipTest(f"this Wine cannot start a {self.session.bitness} program that deep: "
-                          + " ".join(said.split())[-300:])
         records = harness.read_records(self.record_file)
         self.assertEqual(len(records), 1, f"exit {done.returncode}; Wine said: {' '.join(said.split())[-600:]}")
         [record] = records
