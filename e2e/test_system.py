@@ -65,7 +65,10 @@ class SystemTests(LaunchCase):
         if not (self.scratch / "control.jsonl").exists():
             self.skipTest(f"this Wine cannot start a {self.session.bitness} program that deep: the stand-in did not")
         env = self.prefix.env({"TAVRELO_JAVA_RECORD": self.prefix.windows_path(self.record_file)})
-        done = harness.run_detached(self.session.command("tavrelo.exe"), env, 60, cwd=app.unix)
+        try:
+            done = harness.run_detached(self.session.command("tavrelo.exe"), env, 60, cwd=app.unix)
+        except subprocess.TimeoutExpired:
+            self.fail(f"the launcher did not end within 60 s; records: {harness.read_records(self.record_file)}")
         ended, said = time.time(), done.stderr.decode(errors="replace")
         records = harness.read_records(self.record_file)
         self.assertEqual(len(records), 1, f"exit {done.returncode}; Wine said: {' '.join(said.split())[-600:]}")
