@@ -1,8 +1,5 @@
-"""Start-up bench: tavrelo.exe against baseline.exe, the smallest Win32
-program that shows a window of the same size and ends on a 2000 ms timer,
-both of the same bitness, run alternately under Wine through that
-bitness's tavrelo-driver.exe. Prints its tables and writes them to
-build/bench/tables.md."""
+"""Start-up bench: tavrelo.exe against baseline.exe, a bare window of the same size that ends on a 2000 ms
+timer, run alternately under Wine. Prints its tables and writes them to build/bench/tables.md."""
 
 import argparse
 import datetime
@@ -13,13 +10,13 @@ import sys
 import time
 
 from . import report
-from .runner import BUILD_FOLDERS, ROOT, harness, measure
+from .procfs import i386_emulator
+from .runner import BUILD_FOLDERS, ROOT, baseline_exe, harness, measure
 
 sys.path.insert(0, str(ROOT / "checks"))
 import pe_check  # noqa: E402
 
 RELEASE_EXE = ROOT / "build" / "win32" / "bin" / "tavrelo.exe"
-BARE_WINDOW_EXE = ROOT / "build" / "win32" / "e2e" / "tools" / "baseline.exe"
 WORK = ROOT / "build" / "bench"  # Wine template, prefixes, traces and tables.md
 log = functools.partial(print, file=sys.stderr, flush=True)  # progress, beside the tables on stdout
 
@@ -39,11 +36,10 @@ def parse_args(argv):
 
 
 def release_section():
-    """The shipped i686 exe's own figures, read from the file; they hold
-    even when one of pe_check's checks fails."""
+    """The shipped i686 exe's own figures, which hold even when one of pe_check's checks fails."""
     exe, _ = pe_check.check(str(RELEASE_EXE), "i686")
     return "\n".join(["## Release executable", "", f"- {RELEASE_EXE} ({pe_check.bitness(RELEASE_EXE)})", "",
-                      report.exe_table(exe, BARE_WINDOW_EXE.stat().st_size), "",
+                      report.exe_table(exe, baseline_exe("i686").stat().st_size), "",
                       report.targets_table([report.size_target(exe)]), ""])
 
 
@@ -61,8 +57,7 @@ def run_section(bitness, runs):
 
 
 def choose_bitnesses(asked):
-    """The bitnesses to measure, and a line saying why i686 is not among
-    them when it had to be left out."""
+    """The bitnesses to measure, and a line saying why i686 is not among them if it had to be left out."""
     why = harness.wow64_problem()
     if why and "i686" in (asked or []):
         sys.exit(f"bench: the i686 exe cannot run on this machine: {why}; measure --bitness x86_64")
@@ -73,11 +68,9 @@ def choose_bitnesses(asked):
 
 def emulation_note(bitnesses):
     """A line saying that the i686 programs ran emulated, where they did."""
-    emulator = harness.i386_emulator()
-    if "i686" not in bitnesses or not emulator:
-        return []
+    emulator = "i686" in bitnesses and i386_emulator()
     return [f"- i686 ran emulated: this kernel refuses 32-bit programs, and {emulator} runs them; its times "
-            "and CPU include the emulator's, for the launcher and the baseline alike"]
+            "and CPU include the emulator's, for the launcher and the baseline alike"] if emulator else []
 
 
 def main(argv):
@@ -90,10 +83,11 @@ def main(argv):
             sys.exit("bench: the build failed")
     load, started = os.getloadavg()[0], time.monotonic()
     sections = [release_section()] + [run_section(bitness, args.runs) for bitness in bitnesses]
+    wine = subprocess.run(harness.program_command("x86_64", "--version"), capture_output=True, text=True).stdout
     commit = subprocess.run(["git", "-C", str(ROOT), "describe", "--always", "--dirty= plus uncommitted changes"],
                             capture_output=True, text=True).stdout
     header = ["# Start-up bench tables", "",
-              f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {harness.wine_version()}, "
+              f"- {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}, {wine.strip()}, "
               f"commit {commit.strip()}, {os.cpu_count()} cores, load average {load:.1f} before the runs and "
               f"{os.getloadavg()[0]:.1f} after",
               f"- `{' '.join(['bench/run', *argv])}`: {time.monotonic() - started:.0f} s of runs after the build",

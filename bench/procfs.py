@@ -1,5 +1,5 @@
-"""Time on a CPU of a Windows program's Unix process under Wine, sampled
-from /proc while the program runs."""
+"""Time on a CPU and peak resident memory of a Windows program's Unix
+process under Wine, sampled from /proc while the program runs."""
 
 import ntpath
 import os
@@ -8,6 +8,14 @@ from pathlib import Path
 
 SAMPLE_S = 0.01
 PF_FORKNOEXEC = 0x40  # in /proc/PID/stat's flags: forked, not exec'd yet
+
+
+def i386_emulator():
+    """The emulator that runs 32-bit programs here (scripts/emulate-i386 registers it), or None."""
+    entry = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+    lines = entry.read_text().splitlines() if entry.exists() else []
+    found = [line.split(None, 1)[1] for line in lines if line.startswith("interpreter ")]
+    return found[0] if lines[:1] == ["enabled"] and found else None
 
 
 def thread_cpu_ns(pid):
@@ -21,15 +29,20 @@ def thread_cpu_ns(pid):
     return total
 
 
+def peak_resident_bytes(pid):
+    """VmHWM of PID, what Wine reports as its peak working set; 0 once it has ended."""
+    found = [line.split()[1] for line in Path(f"/proc/{pid}/status").read_text().splitlines() if line[:6] == "VmHWM:"]
+    return int(found[0]) * 1024 if found else 0
+
+
 class CpuSampler(threading.Thread):
     """Finds the process of program NAME started in the prefix after the
-    sampler was made (Wine names it by its program's Windows or Unix path in
-    argv[0]; older processes are never taken, so an earlier run's program
-    that has not been reaped yet is not confused with this one; nor is a fork
-    of either on its way to exec, which bears its parent's name) and samples
-    its threads' CPU time every SAMPLE_S until it is reaped, and once more
-    after stop(). The figure is the largest sum seen: a thread that ended
-    takes its share out of later sums."""
+    sampler was made (Wine names it by its program's path in argv[0]; no
+    earlier run's program that is not reaped yet, nor a fork on its way to
+    exec, which bears its parent's name, is taken) and samples its threads'
+    CPU time and its peak resident memory every SAMPLE_S until it is reaped,
+    and once more after stop(). The CPU figure is the largest sum seen: a
+    thread that ended takes its share out of later sums."""
 
     def __init__(self, prefix_path, name, emulator=None):
         super().__init__(daemon=True)
@@ -41,7 +54,7 @@ class CpuSampler(threading.Thread):
         self.emulator = os.fsencode(emulator) if emulator else None
         self.known = set(os.listdir("/proc"))
         self.pid = None
-        self.cpu_ns = 0
+        self.cpu_ns = self.peak_bytes = 0
         self.samples = 0
         self.stopping = threading.Event()
 
@@ -77,6 +90,7 @@ class CpuSampler(threading.Thread):
             else:
                 try:
                     self.cpu_ns = max(self.cpu_ns, thread_cpu_ns(self.pid))
+                    self.peak_bytes = max(self.peak_bytes, peak_resident_bytes(self.pid))
                     self.samples += 1
                 except OSError:
                     return  # reaped: the last sample stands

@@ -1,7 +1,6 @@
 """Runs tavrelo.exe and baseline.exe of one bitness alternately through that
-bitness's tavrelo-driver.exe, in one Wine session (one Xvfb, one prefix)
-set up with the e2e harness, which is imported from e2e/, not copied; and
-the figures of one run, from the driver's result and the sampled CPU time."""
+bitness's tavrelo-driver.exe, in one Wine session set up with the e2e
+harness (imported, not copied), and reads the figures of each run."""
 
 import ntpath
 import os
@@ -10,7 +9,7 @@ import time
 from collections import namedtuple
 from pathlib import Path
 
-from .procfs import CpuSampler
+from .procfs import CpuSampler, i386_emulator
 from .wine_trace import CHANNELS, parse_trace
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -23,18 +22,20 @@ FT_PER_MS = harness.FILETIME_PER_SECOND // 1000
 Program = namedtuple("Program", "name exe cwd runtime_starts")
 
 
-def run_figures(data, cpu_ns):
-    """Times in ms from the process's creation time (GetProcessTimes,
-    through the driver), CPU in ms, peak working set in bytes. The driver
-    notes the window gone when it is destroyed or hidden, or at the
-    process's end when that came first."""
+def baseline_exe(bitness):
+    return ROOT / "build" / BUILD_FOLDERS[bitness] / "bench" / "baseline.exe"
+
+
+def run_figures(data, sampler):
+    """Times in ms from the process's creation time as the driver read it,
+    CPU in ms, peak working set in bytes."""
     created, splash = data["creation_time"], data["splash"]
     ended = data["exit_time"] or data["exit_seen_time"]
     return {"visible_ms": (splash["visible_time"] - created) / FT_PER_MS,
             "tick_ms": (splash["gone_time"] - splash["visible_time"]) / FT_PER_MS,
             "total_ms": (ended - created) / FT_PER_MS,
-            "cpu_ms": cpu_ns / 1e6,
-            "peak_ws": data["peak_working_set"]}
+            "cpu_ms": sampler.cpu_ns / 1e6,
+            "peak_ws": sampler.peak_bytes}
 
 
 def run_problems(data, runtime_starts, expected_starts):
@@ -50,12 +51,12 @@ def run_problems(data, runtime_starts, expected_starts):
 
 def run(session, program, kind, env=None):
     """One run of PROGRAM to its own exit through the driver, checked; the
-    driver's result and the CPU time of the program's Unix process (ns)."""
+    driver's result and the sampler of the program's Unix process."""
     folder = session.scratch(f"{program.name}-{kind}")
     record = folder / "java.jsonl"
     env = {"TAVRELO_JAVA_RECORD": session.prefix.windows_path(record), **(env or {})}
     sampler = CpuSampler(session.prefix.path, ntpath.basename(program.exe),
-                         harness.i386_emulator() if session.bitness == "i686" else None)
+                         i386_emulator() if session.bitness == "i686" else None)
     sampler.start()
     try:
         result = harness.run_driver(session, program.exe, program.cwd, folder / "result.json", env=env,
@@ -68,36 +69,34 @@ def run(session, program, kind, env=None):
         problems.append("its Unix process was not found under /proc")
     if problems:
         raise RuntimeError(f"{kind} {program.name} run: {'; '.join(problems)} ({result.summary()})")
-    return result, sampler.cpu_ns
+    return result, sampler
 
 
 def measure(bitness, runs, work, log):
-    """RUNS timed runs and one traced run of each program, after one warm-up
-    run of each: the first programs in a fresh prefix also start Wine's
-    desktop process and fill the page cache. The launcher runs with a
-    registered stand-in runtime that has the support files in place, so it
-    copies nothing and starts the child at once. Per program its figures
-    (lists over the timed runs) and its traced figures, and the exes that ran."""
+    """RUNS timed runs and one traced run of each program after a warm-up run
+    (which also starts Wine's desktop and fills the page cache); the launcher's
+    runtime has its support files, so it copies nothing. Per program its
+    figures (lists over the timed runs) and traced figures; the exes that ran."""
     for name in ("TAVRELO_EXE", "TAVRELO_E2E_TOOLS"):
         os.environ.pop(name, None)  # this checkout's builds, whatever the environment names
     os.environ[harness.BUILD_VARIABLES[bitness]] = str(ROOT / "build" / BUILD_FOLDERS[bitness])
     os.environ["TAVRELO_E2E_ARTIFACTS"] = str(work)
     session = harness.Session("bench", bitness=bitness).start()
     try:
-        config, drive_c = session, session.prefix.drive_c
+        drive_c = session.prefix.drive_c
         runtime = harness.make_runtime(session, drive_c / "Program Files" / "Java" / "jre6")
         harness.set_java_runtimes(session, [("1.6", runtime.home)])
         app = harness.make_app_folder(session, drive_c / "Tavrelo Bench")
         programs = (Program("launcher", app.exe, app.win, 1),
-                    Program("baseline", session.prefix.windows_path(config.baseline), "C:\\", 0))
+                    Program("baseline", session.prefix.windows_path(baseline_exe(bitness)), "C:\\", 0))
         log(f"{bitness}: warm-up runs")
         for program in programs:
             run(session, program, "warmup")
         figures = {program.name: {} for program in programs}
         for index in range(runs):
             for program in programs:
-                result, cpu_ns = run(session, program, "timed")
-                one = run_figures(result.data, cpu_ns)
+                result, sampler = run(session, program, "timed")
+                one = run_figures(result.data, sampler)
                 log(f"{bitness} run {index + 1}/{runs} {program.name}: "
                     + ", ".join(f"{key} {value:.0f}" for key, value in one.items()))
                 for key, value in one.items():
@@ -112,6 +111,6 @@ def measure(bitness, runs, work, log):
                 traces[program.name] = parse_trace(result.stderr.decode(errors="replace"), result["pid"])
             except ValueError as error:
                 raise RuntimeError(f"traced {program.name} run: {error}; see {trace_file}") from None
-        return figures, traces, {"launcher": config.exe, "baseline": config.baseline, "driver": config.driver}
+        return figures, traces, dict(launcher=session.exe, baseline=baseline_exe(bitness), driver=session.driver)
     finally:
         session.stop()

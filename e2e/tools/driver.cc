@@ -1,15 +1,10 @@
-// tavrelo-driver: starts a program (the launcher), watches its windows every 15 ms until it ends, works
-// them on cue and writes what it saw as one JSON object:
-//   tavrelo-driver --exe PROGRAM --out RESULT.json [--cwd FOLDER] [--timeout-ms N] [--dismiss-after-ms N]
-//     [--close-at-ms N] [--close-how wmclose|syscommand] [--minimize-at-ms N] [--maximize-at-ms N]
-//     [--inspect-at-ms N] [--screenshot FILE] [--kill-when-file FILE] [--show-command N]
-// The first visible unowned window of the program that is no dialog is the splash; dialogs ("#32770")
-// are message boxes, described and answered with OK after --dismiss-after-ms (300). Timed actions count
-// from the splash's first sight. The times tests measure come from clocks no stall of the driver moves:
-// the splash's creation as stamped by the event Wine's server posts, the program's creation and exit as
-// the server recorded them, and the driver's own close or press of OK, stamped as it acts.
+// tavrelo-driver --exe PROGRAM --out RESULT.json [--OPTION VALUE]... (kOptions): starts a program (the
+// launcher), watches its windows every 15 ms until it ends, works them on cue and writes what it saw as one
+// JSON object. The first visible unowned window that is no dialog is the splash; dialogs ("#32770") are
+// message boxes, answered with OK after --dismiss-after-ms (300). Timed actions count from the splash's first
+// sight. Measured times come from clocks no stall of the driver moves: the server's stamps of the splash's
+// creation and of the program's start and exit, and the driver's own as it closes the splash or presses OK.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -153,7 +148,7 @@ struct Box {
 struct Run {
   e2e::UniqueKernelHandle process;
   DWORD pid = 0;
-  std::uint64_t start = 0, now = 0, creation_time = 0, exit_time = 0, peak = 0, close_time = 0;
+  std::uint64_t start = 0, now = 0, creation_time = 0, exit_time = 0, close_time = 0;
   bool killed = false, timed_out = false;
   long long kill_seen_ms = -1;
   HWND splash = nullptr;
@@ -166,7 +161,7 @@ struct Run {
   long long Elapsed() const { return static_cast<long long>((now - start) / 10000); }
   void NoteSplashGone() { std::tie(splash_gone_ms, splash_gone_time) = std::pair(Elapsed(), now); }
 
-  // Read while the program runs: once it has ended, Wine no longer has its memory.
+  // The time, the window creations the hook was told of, and the program's times as the server has them.
   void Sample() {
     now = e2e::PreciseNow();
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
@@ -174,10 +169,6 @@ struct Run {
     if (GetProcessTimes(process.get(), &created, &ended, &kernel, &user)) {
       creation_time = e2e::FileTimeValue(created);
       exit_time = e2e::FileTimeValue(ended);
-    }
-    PROCESS_MEMORY_COUNTERS memory = {};
-    if (K32GetProcessMemoryInfo(process.get(), &memory, sizeof memory)) {
-      peak = std::max(peak, std::uint64_t{memory.PeakWorkingSetSize});
     }
   }
 
@@ -255,7 +246,7 @@ struct Run {
     return e2e::Json().Text("exe", Option(L"--exe")).Number("pid", pid)
         .Raw("exit_code", ended && !killed && !timed_out ? std::to_string(exit_code) : "null").Bool("killed", killed)
         .Bool("timed_out", timed_out).Unsigned("creation_time", creation_time).Unsigned("exit_time", exit_time)
-        .Unsigned("exit_seen_time", now).Unsigned("peak_working_set", peak)
+        .Unsigned("exit_seen_time", now)
         .Raw("splash", e2e::Json().Bool("seen", splash).Number("visible_ms", splash_visible_ms)
                            .Unsigned("created_time", created == g_created.end() ? 0 : created->second)
                            .Unsigned("visible_time", splash_visible_time).Unsigned("gone_time", splash_gone_time)
