@@ -1,8 +1,5 @@
 """tavrelo.exe and its test tools of one bitness under Wine, each test module in a Wine prefix and on an Xvfb of
-its own. `harness.py test_launch [-v] [-k PATTERN]` runs a module as CTest does. The bitness is
-TAVRELO_E2E_BITNESS: i686 (the shipped build, from TAVRELO_WIN32_DIR; the default) or x86_64
-(TAVRELO_WIN64_DIR). Exits 77, skipped, when the build or Wine is missing, unless TAVRELO_E2E_REQUIRED=1, and
-for i686 where no 32-bit program can run at all."""
+its own: `harness.py test_launch [-v] [-k PATTERN]` runs a module as CTest does (docs/development.md)."""
 
 import collections, concurrent.futures, functools, json, os, select, shutil, subprocess, sys, tempfile  # noqa: E401
 import time, unittest  # noqa: E401
@@ -52,18 +49,6 @@ def wow64_problem():
     return "" if done.returncode == 0 else f"{path} failed: {done.stderr.decode()[-300:]}; " + INSTALL_HINT
 
 
-def i386_emulator():
-    """The emulator that runs 32-bit programs here (scripts/emulate-i386 registers it), or None."""
-    entry = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
-    lines = entry.read_text().splitlines() if entry.exists() else []
-    found = [line.split(None, 1)[1] for line in lines if line.startswith("interpreter ")]
-    return found[0] if lines[:1] == ["enabled"] and found else None
-
-
-def wine_version():
-    return subprocess.run(program_command("x86_64", "--version"), capture_output=True, text=True).stdout.strip()
-
-
 def timed(call, *args, **options):
     started = time.monotonic()
     call(*args, **options)
@@ -106,12 +91,6 @@ class Prefix:
 
     def reg(self, *args, check=True, view=None):
         return self.run(["reg", *args, *filter(None, [view or self.view])], check=check)
-
-    def reg_import(self, lines, view=None):
-        """Lines in regedit's format, through `reg import`, which takes a view (regedit has none)."""
-        with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.drive_c, buffering=0) as file:
-            file.write("\r\n".join(["\ufeffWindows Registry Editor Version 5.00", "", *lines, ""]).encode("utf-16-le"))
-            self.reg("import", self.windows_path(file.name), view=view)
 
     def windows_path(self, unix_path):
         """C: for the prefix's drive_c, Z: for anything else."""
@@ -168,13 +147,11 @@ class Session:
     """One test module's world for one bitness: its launcher and tools, an X server and a prefix."""
 
     def __init__(self, name, bitness=None):
-        only_x86_64 = os.environ.get("TAVRELO_WIN64_DIR") and not os.environ.get("TAVRELO_WIN32_DIR")
-        self.bitness = bitness or os.environ.get("TAVRELO_E2E_BITNESS") or ("x86_64" if only_x86_64 else "i686")
+        self.bitness = bitness or os.environ.get("TAVRELO_E2E_BITNESS") or "i686"
         self.name, build = f"{name}_{self.bitness}", os.environ.get(BUILD_VARIABLES[self.bitness], "")
         self.exe = Path(os.environ.get("TAVRELO_EXE") or f"{build}/bin/tavrelo.exe")
         self.tools = Path(os.environ.get("TAVRELO_E2E_TOOLS") or f"{build}/e2e/tools")
-        self.driver, self.java, self.baseline = (self.tools / f"{name}.exe" for name in ("tavrelo-driver", "java",
-                                                                                          "baseline"))
+        self.driver, self.java = self.tools / "tavrelo-driver.exe", self.tools / "java.exe"
         self.artifacts = Path(os.environ.get("TAVRELO_E2E_ARTIFACTS") or Path.cwd() / "e2e-artifacts")
         self.root, self.prefix, self.xvfb, self.counter = None, None, None, 0
 
@@ -226,10 +203,6 @@ class Session:
         (folder := self.root / "scratch" / f"{self.counter:03d}-{name}").mkdir(parents=True)
         return folder
 
-    def c_folder(self, *parts):
-        (folder := self.prefix.drive_c.joinpath(*parts)).mkdir(parents=True)
-        return folder
-
 
 class DriverResult:
     """What tavrelo-driver.exe saw (its JSON), with Wine's error output of the run."""
@@ -252,13 +225,9 @@ class DriverResult:
         return ((self.data.get("exit_time") or self.data["exit_seen_time"]) - filetime) / FILETIME_PER_SECOND
 
     def summary(self):
-        # Error 1359 from CreateProcess: the new process ended in its start-up, a fault of Wine's.
-        texts = [str(self.data.get("start_error"))] + [box["text"] for box in self.boxes]
-        fault = "A FAULT OF WINE, NOT OF THE LAUNCHER: Wine could not start a program (error 1359; see Wine's " \
-            "error output kept with the results). " if "1359" in texts or any("Error 1359:" in t for t in texts) else ""
         if "start_error" in self.data:
-            return f"{fault}the driver could not start {self.data['exe']}: error {self.data['start_error']}"
-        return (f"{fault}exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
+            return f"the driver could not start {self.data['exe']}: error {self.data['start_error']}"
+        return (f"exit={self.exit_code} killed={self.killed} timed_out={self.data.get('timed_out')} "
                 f"splash={self.splash.get('visible_ms')}..{self.splash.get('gone_ms')} ms "
                 f"boxes={[box['text'][:80] for box in self.boxes]} result={os.path.basename(self.path)}")
 
@@ -313,12 +282,9 @@ def make_runtime(session, home, java=True, support_files=True):
 def set_java_runtimes(session, versions, view=None):
     """The runtime key, holding VERSIONS: (name, home) pairs; a home of None leaves out "JavaHome"."""
     session.prefix.reg("delete", r"HKLM\SOFTWARE\JavaSoft", "/f", check=False, view=view)
-    key = "[" + JAVA_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")
-    lines = [key + "]"]
-    for name, home in versions:
-        quoted = None if home is None else '"' + home.replace("\\", "\\\\").replace('"', '\\"') + '"'
-        lines += [f"{key}\\{name}]"] + ([f'"JavaHome"={quoted}'] if quoted else [])
-    session.prefix.reg_import(lines, view=view)
+    for name, home in versions or [("", None)]:  # without versions, the key alone
+        value = [] if home is None else ["/v", "JavaHome", "/d", home]
+        session.prefix.reg("add", "\\".join(filter(None, [JAVA_KEY, name])), *value, "/f", view=view)
 
 
 def difference(actual, reference, factor=1):

@@ -49,10 +49,6 @@ class SupportFileTests(harness.LauncherTestCase):
     def copied(self, *rows):
         return {row: (self.support / os.path.basename(row)).read_bytes() for row in rows}
 
-    def put(self, relative, content=b"already there\n"):
-        (self.jre.home_unix / relative).parent.mkdir(parents=True, exist_ok=True)
-        (self.jre.home_unix / relative).write_bytes(content)
-
     def launch_and_start(self, failed=None):
         """A launch that starts the runtime, after a failure to copy the file FAILED if given (its own text,
         which names it, then the fixed one), else without a box."""
@@ -71,7 +67,8 @@ class SupportFileTests(harness.LauncherTestCase):
             with self.subTest(case):
                 self.reset()
                 for relative, content in present.items():
-                    self.put(relative, content)
+                    (self.jre.home_unix / relative).parent.mkdir(parents=True, exist_ok=True)
+                    (self.jre.home_unix / relative).write_bytes(content)
                 self.launch_and_start()
                 self.assertEqual(self.runtime_files(), {**present, **self.copied(*copied)})
 

@@ -21,7 +21,7 @@ setUpModule, tearDownModule = harness.module_session("system")
 
 class SystemTests(LaunchCase):
     def test_no_library_is_taken_from_the_application_or_the_working_folder(self):
-        app, cwd = self.app_folder("Dll App"), self.session.c_folder("Dll Working Folder")
+        app, cwd = self.app_folder("Dll App"), self.session.scratch("Dll Working Folder")
         for folder in (app.unix, cwd):
             for name in MARKERS:
                 shutil.copy2(self.session.tools / "markers" / f"{name}.dll", folder)
@@ -40,7 +40,7 @@ class SystemTests(LaunchCase):
     def test_without_set_default_dll_directories_as_on_xp_the_working_folder_leaves_the_dll_search(self):
         # The stand-in restricts the search as the launcher does, then loads a DLL planted in its working
         # folder by a bare name that no system DLL has.
-        work = self.session.c_folder("Dll Work")
+        work = self.session.scratch("Dll Work")
         shutil.copy2(self.session.tools / "markers" / "winmm.dll", work / "tavrelo-planted.dll")
         for restrict, loaded in [("", self.prefix.windows_path(work) + "\\tavrelo-planted.dll"), ("fallback", ""),
                                  ("full", "")]:

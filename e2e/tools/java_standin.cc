@@ -1,10 +1,8 @@
-// Stand-in for a Java runtime's java.exe: appends one JSON line to the file named by TAVRELO_JAVA_RECORD
-// telling how it was started: command line, working folder, the show state its parent passed, its own
-// path and its creation time as the system recorded it. GUI subsystem, so no console changes the show
-// state. TAVRELO_JAVA_LOAD_LIBRARY names libraries (';' between them) that it loads by bare name, as a
-// careless program would, after TAVRELO_JAVA_RESTRICT ("fallback" or "full") has restricted the DLL
-// search as the launcher does, fallback as where Windows lacks SetDefaultDllDirectories (XP). The
-// record lists the file each load got ("" for none).
+// Stand-in for a Java runtime's java.exe (GUI subsystem, so no console changes the show state): appends
+// one JSON line telling how it was started to the file TAVRELO_JAVA_RECORD names. It loads the libraries
+// TAVRELO_JAVA_LOAD_LIBRARY names (';' between them) by bare name, as a careless program would, after
+// TAVRELO_JAVA_RESTRICT ("fallback", as where XP lacks SetDefaultDllDirectories, or "full") has restricted
+// the DLL search as the launcher does, and records the file each load got ("" for none).
 #include <sstream>
 
 #include "launcher/dll_search_win.h"
