@@ -3,10 +3,7 @@
 option(TAVRELO_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
 option(TAVRELO_SANITIZE "Build native code with AddressSanitizer and UBSan" ON)
 
-set(TAVRELO_IS_WINDOWS OFF)
-if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
-  set(TAVRELO_IS_WINDOWS ON)
-endif()
+string(COMPARE EQUAL "${CMAKE_SYSTEM_NAME}" Windows TAVRELO_IS_WINDOWS)
 
 # Native test builds run under the sanitizers, every object alike, so that
 # the core library and the tests agree on the instrumentation.
