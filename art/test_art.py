@@ -1,27 +1,39 @@
-"""art/make_dib.py's bitmaps: python3 -m unittest art.test_art"""
-import io, os, sys, tempfile, unittest  # noqa: E401
+"""art/make_gif.py's pictures: python3 -m unittest art.test_art"""
+import io
+import os
+import sys
+import tempfile
+import unittest
+
 from PIL import Image
 
 ART = os.path.dirname(os.path.abspath(__file__))
-RESOURCES = os.path.join(ART, "..", "launcher", "resources")
+SPLASH = os.path.join(ART, "..", "launcher", "resources", "splash.gif")
 sys.path.insert(0, ART)
-import make_dib  # noqa: E402
+import make_gif  # noqa: E402
 
 
 class Art(unittest.TestCase):
-    def test_make_dibs_bitmap_holds_the_pictures_pixels_with_transparent_ones_in_the_window_colour(self):
-        # Runs of 1 to 4 pixels in each row (the bitmap codes runs and single pixels apart), a transparent
-        # corner, and the committed picture with its runs longer than 255 pixels.
+    def test_make_gif_keeps_the_pictures_pixels_with_transparent_ones_in_the_window_colour(self):
+        # A transparent corner; the same picture as an interlaced GIF, which the launcher does not decode.
         drawn = Image.new("RGBA", (37, 23))
         drawn.putdata([(x // (1 + y % 4) % 5 * 50, y % 3 * 90, 9, 0 if x + y < 9 else 255)
                        for y in range(23) for x in range(37)])
         flat = Image.new("RGB", drawn.size, (0xC0, 0xC0, 0xFF))
         flat.paste(drawn, mask=drawn)
-        with tempfile.TemporaryDirectory() as folder, Image.open(os.path.join(RESOURCES, "splash.gif")) as gif:
-            drawn.save(os.path.join(folder, "drawn.png"))
-            for path, picture in ((os.path.join(folder, "drawn.png"), flat), (gif.filename, gif.convert("RGB"))):
-                with Image.open(io.BytesIO(make_dib.bitmap_file(make_dib.load(path)))) as bitmap:
-                    self.assertEqual(bitmap.convert("RGB").tobytes(), picture.tobytes(), path)
+        with tempfile.TemporaryDirectory() as folder:
+            png = os.path.join(folder, "drawn.png")
+            drawn.save(png)
+            interlaced = os.path.join(folder, "interlaced.gif")
+            flat.convert("P", palette=Image.Palette.ADAPTIVE).save(interlaced, interlace=True)
+            for path in (png, interlaced):
+                with Image.open(io.BytesIO(make_gif.gif_file(path))) as made:
+                    self.assertTrue(make_gif.carried_as_is(made), path)
+                    self.assertEqual(made.convert("RGB").tobytes(), flat.tobytes(), path)
+
+    def test_the_committed_splash_is_carried_byte_for_byte(self):
+        with open(SPLASH, "rb") as f:
+            self.assertEqual(make_gif.gif_file(SPLASH), f.read())
 
 
 if __name__ == "__main__":

@@ -93,7 +93,7 @@ def check(path, arch):
     resources = {(kind.id, entry.id): entry.directory.entries[0].data.struct  # its first language
                  for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries for entry in kind.directory.entries}
     splash, manifest = (pe.get_data(r.OffsetToData, r.Size) if r else b""
-                        for r in map(resources.get, [(2, 101), (24, 1)]))  # RT_BITMAP, RT_MANIFEST
+                        for r in map(resources.get, [(10, 101), (24, 1)]))  # RT_RCDATA, RT_MANIFEST
     info, fixed = {i.Key: i for i in getattr(pe, "FileInfo", [[]])[0]}, getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
     version = (fixed and (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS),
                [(t.LangID.upper(), t.entries.get(b"FileVersion"), t.entries.get(b"ProductVersion"))

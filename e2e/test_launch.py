@@ -144,12 +144,13 @@ class SplashAndLaunchTests(LaunchCase):
         self.assert_picture(self.screenshot(self.scratch / "120", seen), "splash-120dpi")
         self.assert_launched(app, result, records)
 
-    def test_a_damaged_splash_bitmap_leaves_the_background_and_the_launch_goes_on(self):
+    def test_a_damaged_splash_picture_leaves_the_background_and_the_launch_goes_on(self):
         app = self.app_folder("Damaged")
         exe = bytearray((app.unix / "tavrelo.exe").read_bytes())
-        at = exe.find(struct.pack("<IiiHHI", 40, 490, 517, 1, 8, 1))  # the RLE8 bitmap's header
-        self.assertGreater(at, 0, "no RLE8 splash bitmap in the executable")
-        exe[at + 20:at + 24] = struct.pack("<I", 10)  # an image size that cuts its codes short
+        at = exe.find(b"GIF89a" + struct.pack("<HH", 490, 517))
+        self.assertGreater(at, 0, "no splash GIF in the executable")
+        image_data = at + 13 + 3 * 256 + 10 + 1  # past the screen, its palette, the image's descriptor, the code size
+        exe[image_data + 1 + exe[image_data]] = 0  # its data ends after the first sub-block
         (app.unix / "tavrelo.exe").write_bytes(exe)
         result, records = self.launch(app, inspect_at_ms=600, screenshot=self.scratch / "damaged")
         self.assertEqual(self.screenshot(self.scratch / "damaged", result.inspection).getcolors(),

@@ -37,7 +37,7 @@ class FrmSplash {
   UniqueGdiObject background_;
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;
-  SplashPicture picture_;
+  SplashDib picture_;
   RECT image1_ = {0, 0, 0, 0};  // the picture area, fixed at the top left
   bool launching_ = false;
 };

@@ -1,13 +1,12 @@
 #!/usr/bin/python3
-"""make_dib.py PICTURE OUT.bmp, run by the build: the splash bitmap, a bottom-up
-8-bit DIB in RLE8 (or uncompressed where smaller), from the first frame of any
-picture Pillow reads of up to 4096 x 4096 pixels, transparent ones in the window
+"""make_gif.py PICTURE OUT.gif, run by the build: the splash picture the launcher
+carries and decodes, a GIF of one image. A GIF that the launcher takes as it is
+is carried byte for byte; any other picture Pillow reads, of up to 4096 x 4096
+pixels, is written anew from its first frame, transparent pixels in the window
 colour C0C0FF, and 256 colours at most: fewer are kept exactly, more reduced."""
 
 import io
-import itertools
 import os
-import struct
 import sys
 
 from PIL import Image
@@ -54,44 +53,31 @@ def load(path):
     return flat.convert("RGB").convert("P", palette=Image.Palette.ADAPTIVE, colors=256)  # exact up to 256 colours
 
 
-def encode_row(row):
-    """Runs of two or more as (count, index), at most 255 each; the pixels between
-    them in absolute mode (0, count, indices, padded to a word) if three or more."""
-    out, alone = bytearray(), bytearray()
-    for index, run in itertools.chain(((i, len(list(g))) for i, g in itertools.groupby(row)), [(0, 0)]):
-        if run == 1:
-            alone.append(index)
-            continue
-        for part in (alone[start:start + 255] for start in range(0, len(alone), 255)):
-            out += (bytes((0, len(part))) + part + bytes(len(part) & 1) if len(part) >= 3
-                    else b"".join(bytes((1, i)) for i in part))
-        alone.clear()
-        for start in range(0, run, 255):
-            out += bytes((min(255, run - start), index))
-    return bytes(out)
+def carried_as_is(image):
+    """Whether the launcher decodes the file of IMAGE, just opened, as it is: a GIF
+    of one image that covers the screen, not interlaced, without a transparent
+    colour (extensions it passes over)."""
+    if image.format != "GIF" or image.n_frames != 1 or "transparency" in image.info:
+        return False
+    box, args = image.tile[0][1], image.tile[0][3]  # args: bits, interlaced, ...
+    return box == (0, 0) + image.size and not args[1]
 
 
-def bitmap_file(image):
-    """Pillow's uncompressed .bmp of a "P" image, or the same headers over RLE8
-    codes where smaller: each row in full, ended by end-of-line or end-of-bitmap."""
+def gif_file(path):
+    """The GIF the launcher carries for the picture at PATH."""
+    image = load(path)  # bad input exits with its one line here
+    with Image.open(path) as original:
+        if carried_as_is(original):
+            with open(path, "rb") as f:
+                return f.read()
     out = io.BytesIO()
-    image.save(out, "BMP", dpi=(0, 0))
-    plain, indices, width = out.getvalue(), image.tobytes(), image.width
-    offset = struct.unpack_from("<I", plain, 10)[0]  # where the pixels start
-    rle = b"".join(encode_row(indices[y * width:(y + 1) * width]) + (b"\0\0" if y else b"\0\1")
-                   for y in reversed(range(image.height)))
-    if len(rle) >= len(plain) - offset:
-        return plain
-    headers = bytearray(plain[:offset])
-    struct.pack_into("<I", headers, 2, offset + len(rle))  # file size
-    struct.pack_into("<II", headers, 30, 1, len(rle))      # BI_RLE8, image size
-    struct.pack_into("<I", headers, 50, 0)                 # every colour is important
-    return bytes(headers) + rle
+    image.save(out, "GIF", interlace=False)  # Pillow interlaces unless told not to
+    return out.getvalue()
 
 
 if __name__ == "__main__":
     picture, out = sys.argv[1:] if len(sys.argv) == 3 else sys.exit(__doc__)
-    data = bitmap_file(load(picture))  # bad input exits with its one line here
+    data = gif_file(picture)
     with open(out + ".partial", "wb") as f:  # beside OUT, which it then replaces whole
         f.write(data)
     os.replace(out + ".partial", out)

@@ -1,0 +1,200 @@
+#include "launcher/splash_gif.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace tavrelo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes operator+(Bytes bytes, const Bytes& more) {
+  bytes.insert(bytes.end(), more.begin(), more.end());
+  return bytes;
+}
+
+Bytes Word(int value) { return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)}; }
+
+// A colour table of 2 << `size_bits` colours; colour i is (i, 2i, 3i).
+Bytes Palette(int size_bits) {
+  Bytes palette;
+  for (int i = 0; i < 2 << size_bits; ++i) {
+    palette = palette + Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(2 * i),
+                              static_cast<std::uint8_t>(3 * i)};
+  }
+  return palette;
+}
+
+// The signature and a logical screen of `width` x `height` with a global
+// table of 2 << `size_bits` colours.
+Bytes Screen(int width, int height, int size_bits = 1, const char* signature = "GIF89a") {
+  return Bytes(signature, signature + 6) + Word(width) + Word(height) +
+         Bytes{static_cast<std::uint8_t>(0x80 | size_bits), 0, 0} + Palette(size_bits);
+}
+
+Bytes Descriptor(int width, int height, std::uint8_t flags = 0, int left = 0) {
+  return Bytes{0x2C} + Word(left) + Word(0) + Word(width) + Word(height) + Bytes{flags};
+}
+
+// LZW codes packed least significant bit first, each as wide as a decoder
+// reads it: one bit more than `min_code_size` after a clear code, one more
+// each time the next code to define reaches a power of two, at most 12.
+Bytes Pack(int min_code_size, const std::vector<int>& codes) {
+  const int clear = 1 << min_code_size;
+  int next = clear + 2;
+  int width = min_code_size + 1;
+  bool first = true;
+  Bytes packed;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const int code : codes) {
+    bits |= static_cast<std::uint32_t>(code) << count;
+    for (count += width; count >= 8; count -= 8) {
+      packed.push_back(static_cast<std::uint8_t>(bits));
+      bits >>= 8;
+    }
+    if (code == clear) {
+      next = clear + 2;
+      width = min_code_size + 1;
+      first = true;
+    } else if (first) {
+      first = false;
+    } else if (next < 4096 && ++next == 1 << width && width < 12) {
+      ++width;
+    }
+  }
+  if (count > 0) packed.push_back(static_cast<std::uint8_t>(bits));
+  return packed;
+}
+
+// The minimum code size and `data` in sub-blocks of at most `block` bytes,
+// then the terminator.
+Bytes ImageData(int min_code_size, const Bytes& data, std::size_t block = 255) {
+  Bytes out = {static_cast<std::uint8_t>(min_code_size)};
+  for (std::size_t at = 0; at < data.size(); at += block) {
+    const std::size_t size = std::min(block, data.size() - at);
+    out.push_back(static_cast<std::uint8_t>(size));
+    out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + size));
+  }
+  out.push_back(0);
+  return out;
+}
+
+const Bytes kTrailer = {0x3B};
+const Bytes kComment = {0x21, 0xFE, 3, 'h', 'i', '!', 0};
+const Bytes kLoop = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0};
+const Bytes kControl = {0x21, 0xF9, 4, 0, 10, 0, 0, 0};
+const Bytes kText = {0x21, 0x01, 12, 0, 0, 0, 0, 2, 0, 2, 0, 1, 1, 0, 1, 2, 'h', 'i', 0};
+// 2 x 2 pixels 0 1 / 2 3 in 4 colours, ended by the end code.
+const Bytes kFour = ImageData(2, Pack(2, {4, 0, 1, 2, 3, 5}));
+const Bytes kGif = Screen(2, 2) + Descriptor(2, 2) + kFour + kTrailer;
+
+// `count` pixels of index 0, one code each, behind a clear code: more codes
+// than the table holds.
+std::vector<int> Zeros(int count) {
+  std::vector<int> codes(static_cast<std::size_t>(count) + 2, 0);
+  codes.front() = 4;
+  codes.back() = 5;
+  return codes;
+}
+
+TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
+  const std::string four = {0, 1, 2, 3};
+  const struct {
+    const char* what;
+    Bytes gif;
+    std::string pixels;  // row after row, without padding; empty: rejected
+  } rows[] = {
+      {"four literals, the code widening after them", kGif, four},
+      {"GIF87a", Screen(2, 2, 1, "GIF87a") + Descriptor(2, 2) + kFour + kTrailer, four},
+      {"codes across sub-blocks of one byte", Screen(2, 2) + Descriptor(2, 2) +
+           ImageData(2, Pack(2, {4, 0, 1, 2, 3, 5}), 1) + kTrailer, four},
+      {"a code defined by its own use", Screen(3, 1) + Descriptor(3, 1) + ImageData(2, Pack(2, {4, 0, 6, 5})) +
+           kTrailer, std::string(3, 0)},
+      {"codes of the table", Screen(4, 1) + Descriptor(4, 1) + ImageData(2, Pack(2, {4, 1, 2, 6, 5})) + kTrailer,
+       {1, 2, 1, 2}},
+      {"a clear code narrows the codes again", Screen(2, 3) + Descriptor(2, 3) +
+           ImageData(2, Pack(2, {4, 0, 1, 2, 3, 4, 3, 0, 5})) + kTrailer, {0, 1, 2, 3, 3, 0}},
+      {"a full table takes no more codes", Screen(100, 50) + Descriptor(100, 50) + ImageData(2, Pack(2, Zeros(5000))) +
+           kTrailer, std::string(5000, 0)},
+      {"no end code", Screen(2, 2) + Descriptor(2, 2) + ImageData(2, Pack(2, {4, 0, 1, 2, 3})) + kTrailer, four},
+      {"extensions passed over", Screen(2, 2) + kControl + kLoop + kComment + Descriptor(2, 2) + kFour + kText +
+           kComment + kTrailer, four},
+      {"a local palette", Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0} + Descriptor(2, 2, 0x81) +
+           Palette(1) + kFour + kTrailer, four},
+      {"no palette", Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0} + Descriptor(2, 2) + kFour + kTrailer,
+       ""},
+      {"another signature", Screen(2, 2, 1, "GIF88a") + Descriptor(2, 2) + kFour + kTrailer, ""},
+      {"no width", Screen(0, 2) + Descriptor(0, 2) + kFour + kTrailer, ""},
+      {"4097 wide", Screen(4097, 1) + Descriptor(4097, 1) + kFour + kTrailer, ""},
+      {"4097 high", Screen(1, 4097) + Descriptor(1, 4097) + kFour + kTrailer, ""},
+      {"a transparent colour", Screen(2, 2) + Bytes{0x21, 0xF9, 4, 1, 0, 0, 0, 0} + Descriptor(2, 2) + kFour +
+           kTrailer, ""},
+      {"interlaced", Screen(2, 2) + Descriptor(2, 2, 0x40) + kFour + kTrailer, ""},
+      {"an image narrower than the screen", Screen(3, 2) + Descriptor(2, 2) + kFour + kTrailer, ""},
+      {"an image off the screen's corner", Screen(2, 2) + Descriptor(2, 2, 0, 1) + kFour + kTrailer, ""},
+      {"two images", Screen(2, 2) + Descriptor(2, 2) + kFour + Descriptor(2, 2) + kFour + kTrailer, ""},
+      {"minimum code size 1", Screen(2, 2) + Descriptor(2, 2) + ImageData(1, Pack(1, {2, 0, 1, 0, 1, 3})) +
+           kTrailer, ""},
+      {"minimum code size 9", Screen(2, 2, 7) + Descriptor(2, 2) + ImageData(9, Pack(9, {512, 0, 1, 2, 3, 513})) +
+           kTrailer, ""},
+      {"a code past the table", Screen(3, 1) + Descriptor(3, 1) + ImageData(2, Pack(2, {4, 1, 7, 5})) + kTrailer,
+       ""},
+      {"a table code first", Screen(2, 1) + Descriptor(2, 1) + ImageData(2, Pack(2, {4, 6, 5})) + kTrailer, ""},
+      {"an index outside 2 colours", Screen(2, 2, 0) + Descriptor(2, 2) + kFour + kTrailer, ""},
+      {"a pixel too many", Screen(3, 1) + Descriptor(3, 1) + kFour + kTrailer, ""},
+      {"a pixel too few", Screen(5, 1) + Descriptor(5, 1) + kFour + kTrailer, ""},
+      {"an unknown block", Screen(2, 2) + Bytes{0x2D} + Descriptor(2, 2) + kFour + kTrailer, ""},
+      {"no trailer", Screen(2, 2) + Descriptor(2, 2) + kFour, ""},
+      {"no image", Screen(2, 2) + kTrailer, ""},
+  };
+  for (const auto& row : rows) {
+    const SplashDib dib = DecodeSplashGif(row.gif);
+    std::string pixels;
+    for (std::int32_t y = 0; y < dib.height && !dib.packed.empty(); ++y) {
+      const std::size_t stride = (static_cast<std::size_t>(dib.width) + 3) / 4 * 4;
+      const auto* start = dib.packed.data() + kSplashDibBitsOffset + static_cast<std::size_t>(y) * stride;
+      pixels.append(start, start + dib.width);
+    }
+    EXPECT_EQ(pixels, row.pixels) << row.what;
+  }
+}
+
+TEST(SplashGifTest, NoPartOfAPictureIsAPicture) {
+  for (std::size_t size = 0; size < kGif.size(); ++size) {
+    EXPECT_TRUE(DecodeSplashGif(std::span(kGif).first(size)).packed.empty()) << size;
+  }
+}
+
+// The packed bitmap as GDI reads it: header, palette in blue-green-red order.
+TEST(SplashGifTest, GivesATopDownBitmapOfTheFullPalette) {
+  const SplashDib dib = DecodeSplashGif(kGif);
+  ASSERT_EQ(dib.packed.size(), kSplashDibBitsOffset + 2 * 4);
+  const Bytes header(dib.packed.begin(), dib.packed.begin() + 48);
+  const Bytes expected = Bytes{40, 0, 0, 0, 2, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 1, 0, 8, 0} + Bytes(16, 0) +
+                         Bytes{0, 1, 0, 0, 0, 0, 0, 0} + Bytes{0, 0, 0, 0, 3, 2, 1, 0};
+  EXPECT_EQ(header, expected);
+  EXPECT_EQ(Bytes(dib.packed.begin() + 40 + 4 * 3, dib.packed.begin() + 40 + 4 * 5), (Bytes{9, 6, 3, 0, 0, 0, 0, 0}));
+}
+
+// The picture the build carries for the committed splash: mostly the window
+// colour, the last of its 256.
+TEST(SplashGifTest, DecodesTheBuiltSplashPicture) {
+  std::ifstream file(TAVRELO_SPLASH_GIF, std::ios::binary);
+  const Bytes gif((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const SplashDib dib = DecodeSplashGif(gif);
+  ASSERT_EQ(dib.width, 490) << TAVRELO_SPLASH_GIF;
+  ASSERT_EQ(dib.height, 517);
+  EXPECT_EQ(Bytes(dib.packed.begin() + 40 + 4 * 255, dib.packed.begin() + 40 + 4 * 256), (Bytes{255, 192, 192, 0}));
+  std::size_t background = 0;
+  for (std::size_t y = 0; y < 517; ++y) {
+    for (std::size_t x = 0; x < 490; ++x) background += dib.packed[kSplashDibBitsOffset + y * 492 + x] == 255;
+  }
+  EXPECT_GT(background, 490u * 517 / 2);
+}
+
+}  // namespace
+}  // namespace tavrelo
