@@ -27,6 +27,9 @@ function(tavrelo_product_code target)
   tavrelo_strict_warnings(${target})
   if(TAVRELO_IS_WINDOWS)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+    # Optimised as one program at link time: the library's templates are
+    # inlined or dropped where the launcher uses them once.
+    set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
   endif()
 endfunction()
 
@@ -57,6 +60,7 @@ endfunction()
 # (XP) for i686, and 5.2 for x86_64, as no 64-bit Windows is older than XP x64.
 function(tavrelo_windows_executable target)
   tavrelo_windows_code(${target})
+  set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
   target_link_options(${target} PRIVATE
     -municode -mwindows -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
     -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp)
