@@ -97,7 +97,7 @@ class CodeReader {
 
 // Decodes the LZW data into `pixels`, which it must fill exactly, with every
 // index below `colours`.
-bool DecodeLzw(ByteReader& bytes, unsigned min_code_size, unsigned colours, std::span<std::uint8_t> pixels) {
+bool DecodeLzw(ByteReader& bytes, unsigned min_code_size, std::size_t colours, std::span<std::uint8_t> pixels) {
   std::uint16_t prefix[kMaxCodes];
   std::uint8_t suffix[kMaxCodes];
   std::uint8_t first[kMaxCodes];
@@ -173,7 +173,7 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
   }
   // A colour table's flag is its top bit, its size 2 to the power of one
   // more than its low three bits, 3 bytes (red, green, blue) a colour.
-  unsigned colours = (flags & 0x80) ? 2u << (flags & 7) : 0;
+  std::size_t colours = (flags & 0x80) ? std::size_t{2} << (flags & 7) : 0;
   std::span<const std::uint8_t> palette = bytes.Take(3 * colours);
   const std::size_t stride = (static_cast<std::size_t>(dib.width) + 3) & ~std::size_t{3};
   bool decoded = false;
@@ -203,7 +203,7 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
       return {};
     }
     if (flags & 0x80) {
-      colours = 2u << (flags & 7);
+      colours = std::size_t{2} << (flags & 7);
       palette = bytes.Take(3 * colours);
     }
     if (palette.empty() || !bytes.Byte(&min_code_size) || min_code_size < 2 || min_code_size > 8) return {};
@@ -215,7 +215,7 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
     PutU32(header + 8, static_cast<std::uint32_t>(-dib.height));  // top-down: first row first
     PutU32(header + 12, 1 | 8 << 16);                             // 1 plane, 8 bits a pixel
     PutU32(header + 32, 256);                                     // colours in the palette
-    for (unsigned i = 0; i < colours; ++i) {
+    for (std::size_t i = 0; i < colours; ++i) {
       header[40 + 4 * i] = palette[3 * i + 2];
       header[40 + 4 * i + 1] = palette[3 * i + 1];
       header[40 + 4 * i + 2] = palette[3 * i];
