@@ -2,17 +2,20 @@
 
 namespace tavrelo {
 
-std::u16string DecimalText(std::int64_t value) {
-  // Work on the magnitude as unsigned so that the most negative value is fine.
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
-                                      : static_cast<std::uint64_t>(value);
+std::u16string DecimalText(std::uint32_t value) {
   std::u16string digits;
   do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + magnitude % 10));
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) digits.insert(digits.begin(), u'-');
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+    value /= 10;
+  } while (value != 0);
   return digits;
+}
+
+std::u16string SignedDecimalText(std::int32_t value) {
+  // The magnitude as unsigned, so that the most negative value is fine too.
+  const std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+  if (value >= 0) return DecimalText(magnitude);
+  return u"-" + DecimalText(0 - magnitude);
 }
 
 std::u16string AsciiLower(std::u16string_view text) {

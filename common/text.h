@@ -7,8 +7,11 @@
 
 namespace tavrelo {
 
+// Decimal digits of an unsigned integer (an error number, a size).
+std::u16string DecimalText(std::uint32_t value);
+
 // Decimal digits of a signed integer, with a leading '-' when negative.
-std::u16string DecimalText(std::int64_t value);
+std::u16string SignedDecimalText(std::int32_t value);
 
 // Text with ASCII letters folded to lower case; other code units unchanged.
 std::u16string AsciiLower(std::u16string_view text);

@@ -85,7 +85,7 @@ Outcome<std::u16string> ChosenJavaHome(LauncherEnvironment& env) {
 
 std::u16string RegValueText(const RegValue& value) {
   if (const auto* text = std::get_if<std::u16string>(&value)) return *text;
-  if (const auto* number = std::get_if<std::int32_t>(&value)) return DecimalText(*number);
+  if (const auto* number = std::get_if<std::int32_t>(&value)) return SignedDecimalText(*number);
   if (const auto* bytes = std::get_if<RegBytes>(&value)) {
     std::u16string text;
     text.reserve(bytes->size() / 2);

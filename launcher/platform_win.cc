@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "common/failure.h"
 #include "common/text.h"
 #include "launcher/file_steps_win.h"
@@ -31,9 +29,8 @@ class LocalBuffer {
   wchar_t* buffer_ = nullptr;
 };
 
-std::u16string FromWide(const wchar_t* text, std::size_t length) {
-  return std::u16string(reinterpret_cast<const char16_t*>(text), length);
-}
+// A text buffer for the wide-character API to write into.
+wchar_t* Buffer(std::u16string& text) { return reinterpret_cast<wchar_t*>(text.data()); }
 
 // A process's working folder must be shorter than MAX_PATH. For a longer
 // folder the short (8.3) form of the same folder is used when the volume has
@@ -44,10 +41,10 @@ std::u16string UsableWorkingFolder(const std::u16string& folder) {
   const std::u16string extended = ExtendedLengthPath(folder);
   const DWORD needed = GetShortPathNameW(Wide(extended), nullptr, 0);
   if (needed == 0) return folder;
-  std::vector<wchar_t> buffer(needed);
-  const DWORD length = GetShortPathNameW(Wide(extended), buffer.data(), needed);
+  std::u16string short_form(needed, u'\0');
+  const DWORD length = GetShortPathNameW(Wide(extended), Buffer(short_form), needed);
   if (length == 0 || length >= needed) return folder;
-  std::u16string short_form = FromWide(buffer.data(), length);
+  short_form.resize(length);
   if (short_form.starts_with(u"\\\\?\\UNC\\")) {
     short_form = u"\\\\" + short_form.substr(8);
   } else if (short_form.starts_with(u"\\\\?\\")) {
@@ -73,11 +70,14 @@ Outcome<void> Win32FileSystem::CopyFileOverwrite(const std::u16string& source,
 }
 
 std::u16string Win32ProcessControl::CurrentDirectory() {
-  std::vector<wchar_t> buffer(MAX_PATH);
+  std::u16string buffer(MAX_PATH, u'\0');
   for (;;) {
-    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), Buffer(buffer));
     if (length == 0) return {};
-    if (length < buffer.size()) return FromWide(buffer.data(), length);
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
     buffer.resize(length);
   }
 }
@@ -89,15 +89,14 @@ bool Win32ProcessControl::ChangeDirectory(const std::u16string& folder) {
 std::uint32_t Win32ProcessControl::StartHidden(const std::u16string& command,
                                                const std::u16string& working_folder) {
   // CreateProcessW may write into the command line, so it gets its own copy.
-  std::vector<wchar_t> command_line(command.begin(), command.end());
-  command_line.push_back(L'\0');
+  std::u16string command_line = command;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION started = {};
   const std::u16string folder = UsableWorkingFolder(working_folder);
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(nullptr, Buffer(command_line), nullptr, nullptr, FALSE, 0, nullptr,
                       Wide(folder), &startup, &started)) {
     return GetLastError();
   }
@@ -124,7 +123,7 @@ std::u16string SystemErrorText(std::uint32_t error) {
   if (length == 0 || text.get() == nullptr) {
     return u"Unknown error " + DecimalText(error) + u".";
   }
-  std::u16string message = FromWide(text.get(), length);
+  std::u16string message(reinterpret_cast<const char16_t*>(text.get()), length);
   while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r' ||
                               message.back() == u' ')) {
     message.pop_back();
@@ -133,14 +132,15 @@ std::u16string SystemErrorText(std::uint32_t error) {
 }
 
 std::u16string ModulePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
+  std::u16string buffer(MAX_PATH, u'\0');
   for (;;) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length = GetModuleFileNameW(nullptr, Buffer(buffer), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
     // A full buffer means the path may have been cut: try again with more room.
-    if (length < buffer.size()) return FromWide(buffer.data(), length);
-    if (buffer.size() >= 0x10000) return FromWide(buffer.data(), length);
+    if (length < buffer.size() || buffer.size() >= 0x10000) {
+      buffer.resize(length);
+      return buffer;
+    }
     buffer.resize(buffer.size() * 2);
   }
 }

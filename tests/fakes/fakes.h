@@ -106,7 +106,7 @@ class Fake : public RegistryApi, public FileSystem, public MessageBoxes, public 
     return u"System error " + DecimalText(error) + u".";
   }
   [[noreturn]] void EndProcess(int exit_code) override {
-    log.push_back(u"end " + DecimalText(exit_code));
+    log.push_back(u"end " + SignedDecimalText(exit_code));
     throw exit_code;  // in place of ending the process: nothing in the launcher catches it
   }
   void Sleep(std::uint32_t milliseconds) override { log.push_back(u"sleep " + DecimalText(milliseconds)); }
@@ -132,9 +132,9 @@ class Fake : public RegistryApi, public FileSystem, public MessageBoxes, public 
     disk.at(open_files.at(file).first).append(reinterpret_cast<const char*>(data), size);
     return Step(u"write " + DecimalText(size));
   }
-  std::uint32_t Flush(FileId file) override { return Step(u"flush " + DecimalText(std::int64_t(file))); }
+  std::uint32_t Flush(FileId file) override { return Step(u"flush " + DecimalText(static_cast<std::uint32_t>(file))); }
   void Close(FileId file) override {
-    log.push_back(u"close " + DecimalText(std::int64_t(file)));
+    log.push_back(u"close " + DecimalText(static_cast<std::uint32_t>(file)));
     open_files.erase(file);
   }
   std::uint32_t Replace(const std::u16string& from, const std::u16string& to) override {
