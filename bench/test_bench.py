@@ -31,7 +31,7 @@ class Bench(unittest.TestCase):
                 (tick([2050], 2101), False), (tick([1984], 2001), True), (tick([1983], 2001), False),
                 (tick([2116], 2001), True), (tick([2117], 2001), False), (total([12100, 12000, 12300]), True),
                 (total([12100, 11999]), False), (total([12301]), False),
-                (size({"size": 81920}), True), (size({"size": 81921}), False)):
+                (size({"size": 65536}), True), (size({"size": 65537}), False)):
             self.assertEqual(target.met, met, target)
 
     def test_a_trace_gives_the_processs_own_tick_and_dlls_loaded_before_its_window_showed(self):

@@ -35,13 +35,18 @@ class ByteReader {
     at_ += size;
     return bytes_.subspan(at_ - size, size);
   }
-  // Passes over data sub-blocks up to and including their terminator.
-  bool SkipSubBlocks() {
-    std::uint8_t size = 0;
-    do {
-      if (!Byte(&size) || (size > 0 && Take(size).empty())) return false;
-    } while (size > 0);
-    return true;
+  // Passes over data sub-blocks up to and including their terminator;
+  // `first`, where given, receives the first data byte (0 when there is none).
+  bool SkipSubBlocks(std::uint8_t* first = nullptr) {
+    if (first) *first = 0;
+    for (bool at_start = true;; at_start = false) {
+      std::uint8_t size = 0;
+      if (!Byte(&size)) return false;
+      if (size == 0) return true;
+      const std::span<const std::uint8_t> block = Take(size);
+      if (block.empty()) return false;
+      if (first && at_start) *first = block[0];
+    }
   }
 
  private:
@@ -55,8 +60,8 @@ class CodeReader {
  public:
   explicit CodeReader(ByteReader& bytes) : bytes_(bytes) {}
 
-  // The next code of `width` bits, or -1 when the sub-blocks end first;
-  // ended() tells whether they ended with their terminator.
+  // The next code of `width` bits, or -1 when the sub-blocks (or the bytes)
+  // end first.
   int Next(unsigned width) {
     while (count_ < width) {
       if (left_ == 0) {
@@ -85,7 +90,6 @@ class CodeReader {
     if (left_ > 0 && bytes_.Take(left_).empty()) return false;
     return bytes_.SkipSubBlocks();
   }
-  bool ended() const { return ended_; }
 
  private:
   ByteReader& bytes_;
@@ -98,10 +102,12 @@ class CodeReader {
 // Decodes the LZW data into `pixels`, which it must fill exactly, with every
 // index below `colours`.
 bool DecodeLzw(ByteReader& bytes, unsigned min_code_size, std::size_t colours, std::span<std::uint8_t> pixels) {
-  std::uint16_t prefix[kMaxCodes];
-  std::uint8_t suffix[kMaxCodes];
-  std::uint8_t first[kMaxCodes];
-  std::uint16_t length[kMaxCodes];
+  // Each code's string: the code of the string before its last index, that
+  // last index, its first index and its length. Every entry starts defined.
+  std::uint16_t prefix[kMaxCodes] = {};
+  std::uint8_t suffix[kMaxCodes] = {};
+  std::uint8_t first[kMaxCodes] = {};
+  std::uint16_t length[kMaxCodes] = {};
   const unsigned clear = 1u << min_code_size;
   const unsigned end = clear + 1;
   for (unsigned code = 0; code < clear; ++code) {
@@ -116,7 +122,8 @@ bool DecodeLzw(ByteReader& bytes, unsigned min_code_size, std::size_t colours, s
   CodeReader codes(bytes);
   for (;;) {
     const int read = codes.Next(width);
-    if (read < 0) return codes.ended() && done == pixels.size();
+    // Data that ends without an end code is whole if it gave every pixel.
+    if (read < 0) return done == pixels.size();
     const auto code = static_cast<unsigned>(read);
     if (code == clear) {
       next = end + 1;
@@ -128,11 +135,11 @@ bool DecodeLzw(ByteReader& bytes, unsigned min_code_size, std::size_t colours, s
     if (code < clear ? code >= colours : (code > next || (code == next && previous < 0))) return false;
     if (previous >= 0 && next < kMaxCodes) {
       // The previous string and the first index of this one; for the code
-      // about to be defined, that is the previous string's own first index.
+      // being defined, that is the previous string's first index, set first.
       const auto before = static_cast<unsigned>(previous);
       prefix[next] = static_cast<std::uint16_t>(before);
       first[next] = first[before];
-      suffix[next] = code == next ? first[before] : first[code];
+      suffix[next] = first[code];
       length[next] = static_cast<std::uint16_t>(length[before] + 1);
       // Codes widen as the table fills, up to 12 bits; a full table
       // takes no more codes until the next clear code.
@@ -176,7 +183,6 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
   std::size_t colours = (flags & 0x80) ? std::size_t{2} << (flags & 7) : 0;
   std::span<const std::uint8_t> palette = bytes.Take(3 * colours);
   const std::size_t stride = (static_cast<std::size_t>(dib.width) + 3) & ~std::size_t{3};
-  bool decoded = false;
   for (;;) {
     std::uint8_t block = 0;
     if (!bytes.Byte(&block)) return {};
@@ -184,12 +190,10 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
     if (block == kExtension) {
       std::uint8_t label = 0;
       if (!bytes.Byte(&label)) return {};
-      if (label == kGraphicControlLabel) {
-        // Its packed field's lowest bit asks for a transparent colour.
-        const std::span<const std::uint8_t> control = bytes.Take(5);
-        if (control.empty() || control[0] != 4 || (control[1] & 1)) return {};
-      }
-      if (!bytes.SkipSubBlocks()) return {};
+      // A graphic control block's first byte is a packed field whose lowest
+      // bit asks for a transparent colour.
+      std::uint8_t packed = 0;
+      if (!bytes.SkipSubBlocks(&packed) || (label == kGraphicControlLabel && (packed & 1))) return {};
       continue;
     }
     std::int32_t left = 0;
@@ -197,15 +201,18 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::uint8_t min_code_size = 0;
-    if (block != kImage || decoded || !bytes.Word(&left) || !bytes.Word(&top) || !bytes.Word(&width) ||
-        !bytes.Word(&height) || !bytes.Byte(&flags) || left != 0 || top != 0 || width != dib.width ||
-        height != dib.height || (flags & 0x40)) {  // 0x40: interlaced
+    // One image alone, covering the screen from its corner, not interlaced.
+    if (block != kImage || !dib.packed.empty()) return {};
+    if (!bytes.Word(&left) || !bytes.Word(&top) || !bytes.Word(&width) || !bytes.Word(&height) ||
+        !bytes.Byte(&flags) || left != 0 || top != 0 || width != dib.width || height != dib.height ||
+        (flags & 0x40)) {
       return {};
     }
     if (flags & 0x80) {
       colours = std::size_t{2} << (flags & 7);
       palette = bytes.Take(3 * colours);
     }
+    // A palette cut short is as good as none.
     if (palette.empty() || !bytes.Byte(&min_code_size) || min_code_size < 2 || min_code_size > 8) return {};
 
     dib.packed.assign(kSplashDibBitsOffset + stride * static_cast<std::size_t>(dib.height), 0);
@@ -228,10 +235,8 @@ SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
       return {};
     }
     for (auto y = static_cast<std::size_t>(dib.height); y-- > 1;) std::memmove(bits + y * stride, bits + y * row, row);
-    decoded = true;
   }
-  if (!decoded) return {};
-  return dib;
+  return dib;  // without an image, no picture
 }
 
 }  // namespace tavrelo

@@ -83,8 +83,9 @@ Bytes ImageData(int min_code_size, const Bytes& data, std::size_t block = 255) {
   return out;
 }
 
+const std::string kRejected = "no picture";
 const Bytes kTrailer = {0x3B};
-const Bytes kComment = {0x21, 0xFE, 3, 'h', 'i', '!', 0};
+const Bytes kComment = {0x21, 0xFE, 3, '!', 'h', 'i', 0};
 const Bytes kLoop = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0};
 const Bytes kControl = {0x21, 0xF9, 4, 0, 10, 0, 0, 0};
 const Bytes kText = {0x21, 0x01, 12, 0, 0, 0, 0, 2, 0, 2, 0, 1, 1, 0, 1, 2, 'h', 'i', 0};
@@ -106,54 +107,62 @@ TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
   const struct {
     const char* what;
     Bytes gif;
-    std::string pixels;  // row after row, without padding; empty: rejected
+    std::string pixels;  // row after row, without padding
   } rows[] = {
       {"four literals, the code widening after them", kGif, four},
       {"GIF87a", Screen(2, 2, 1, "GIF87a") + Descriptor(2, 2) + kFour + kTrailer, four},
       {"codes across sub-blocks of one byte", Screen(2, 2) + Descriptor(2, 2) +
            ImageData(2, Pack(2, {4, 0, 1, 2, 3, 5}), 1) + kTrailer, four},
-      {"a code defined by its own use", Screen(3, 1) + Descriptor(3, 1) + ImageData(2, Pack(2, {4, 0, 6, 5})) +
-           kTrailer, std::string(3, 0)},
+      {"a code defined by its own use", Screen(3, 1) + Descriptor(3, 1) + ImageData(2, Pack(2, {4, 1, 6, 5})) +
+           kTrailer, std::string(3, 1)},
       {"codes of the table", Screen(4, 1) + Descriptor(4, 1) + ImageData(2, Pack(2, {4, 1, 2, 6, 5})) + kTrailer,
        {1, 2, 1, 2}},
       {"a clear code narrows the codes again", Screen(2, 3) + Descriptor(2, 3) +
            ImageData(2, Pack(2, {4, 0, 1, 2, 3, 4, 3, 0, 5})) + kTrailer, {0, 1, 2, 3, 3, 0}},
       {"a full table takes no more codes", Screen(100, 50) + Descriptor(100, 50) + ImageData(2, Pack(2, Zeros(5000))) +
            kTrailer, std::string(5000, 0)},
+      {"data after the end code", Screen(2, 2) + Descriptor(2, 2) +
+           ImageData(2, Pack(2, {4, 0, 1, 2, 3, 5}) + Bytes(300, 0xAA)) + kTrailer, four},
       {"no end code", Screen(2, 2) + Descriptor(2, 2) + ImageData(2, Pack(2, {4, 0, 1, 2, 3})) + kTrailer, four},
       {"extensions passed over", Screen(2, 2) + kControl + kLoop + kComment + Descriptor(2, 2) + kFour + kText +
            kComment + kTrailer, four},
       {"a local palette", Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0} + Descriptor(2, 2, 0x81) +
            Palette(1) + kFour + kTrailer, four},
       {"no palette", Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0} + Descriptor(2, 2) + kFour + kTrailer,
-       ""},
-      {"another signature", Screen(2, 2, 1, "GIF88a") + Descriptor(2, 2) + kFour + kTrailer, ""},
-      {"no width", Screen(0, 2) + Descriptor(0, 2) + kFour + kTrailer, ""},
-      {"4097 wide", Screen(4097, 1) + Descriptor(4097, 1) + kFour + kTrailer, ""},
-      {"4097 high", Screen(1, 4097) + Descriptor(1, 4097) + kFour + kTrailer, ""},
+       kRejected},
+      {"another signature", Screen(2, 2, 1, "GIF88a") + Descriptor(2, 2) + kFour + kTrailer, kRejected},
+      {"no width", Screen(0, 2) + Descriptor(0, 2) + ImageData(2, Pack(2, {4, 5})) + kTrailer, kRejected},
+      {"4096 wide", Screen(4096, 1) + Descriptor(4096, 1) + ImageData(2, Pack(2, Zeros(4096))) + kTrailer,
+       std::string(4096, 0)},
+      {"4097 wide", Screen(4097, 1) + Descriptor(4097, 1) + ImageData(2, Pack(2, Zeros(4097))) + kTrailer, kRejected},
+      {"4097 high", Screen(1, 4097) + Descriptor(1, 4097) + ImageData(2, Pack(2, Zeros(4097))) + kTrailer, kRejected},
       {"a transparent colour", Screen(2, 2) + Bytes{0x21, 0xF9, 4, 1, 0, 0, 0, 0} + Descriptor(2, 2) + kFour +
-           kTrailer, ""},
-      {"interlaced", Screen(2, 2) + Descriptor(2, 2, 0x40) + kFour + kTrailer, ""},
-      {"an image narrower than the screen", Screen(3, 2) + Descriptor(2, 2) + kFour + kTrailer, ""},
-      {"an image off the screen's corner", Screen(2, 2) + Descriptor(2, 2, 0, 1) + kFour + kTrailer, ""},
-      {"two images", Screen(2, 2) + Descriptor(2, 2) + kFour + Descriptor(2, 2) + kFour + kTrailer, ""},
+           kTrailer, kRejected},
+      {"interlaced", Screen(2, 2) + Descriptor(2, 2, 0x40) + kFour + kTrailer, kRejected},
+      {"an image narrower than the screen", Screen(4, 1) + Descriptor(2, 1) + kFour + kTrailer, kRejected},
+      {"an image lower than the screen", Screen(1, 4) + Descriptor(1, 2) + kFour + kTrailer, kRejected},
+      {"an image off the screen's corner", Screen(2, 2) + Descriptor(2, 2, 0, 1) + kFour + kTrailer, kRejected},
+      {"two images", Screen(2, 2) + Descriptor(2, 2) + kFour + Descriptor(2, 2) + kFour + kTrailer, kRejected},
       {"minimum code size 1", Screen(2, 2) + Descriptor(2, 2) + ImageData(1, Pack(1, {2, 0, 1, 0, 1, 3})) +
-           kTrailer, ""},
+           kTrailer, kRejected},
       {"minimum code size 9", Screen(2, 2, 7) + Descriptor(2, 2) + ImageData(9, Pack(9, {512, 0, 1, 2, 3, 513})) +
-           kTrailer, ""},
+           kTrailer, kRejected},
       {"a code past the table", Screen(3, 1) + Descriptor(3, 1) + ImageData(2, Pack(2, {4, 1, 7, 5})) + kTrailer,
-       ""},
-      {"a table code first", Screen(2, 1) + Descriptor(2, 1) + ImageData(2, Pack(2, {4, 6, 5})) + kTrailer, ""},
-      {"an index outside 2 colours", Screen(2, 2, 0) + Descriptor(2, 2) + kFour + kTrailer, ""},
-      {"a pixel too many", Screen(3, 1) + Descriptor(3, 1) + kFour + kTrailer, ""},
-      {"a pixel too few", Screen(5, 1) + Descriptor(5, 1) + kFour + kTrailer, ""},
-      {"an unknown block", Screen(2, 2) + Bytes{0x2D} + Descriptor(2, 2) + kFour + kTrailer, ""},
-      {"no trailer", Screen(2, 2) + Descriptor(2, 2) + kFour, ""},
-      {"no image", Screen(2, 2) + kTrailer, ""},
+       kRejected},
+      {"a table code first", Screen(2, 1) + Descriptor(2, 1) + ImageData(2, Pack(2, {4, 6, 5})) + kTrailer, kRejected},
+      {"an index outside 2 colours", Screen(2, 2, 0) + Descriptor(2, 2) + kFour + kTrailer, kRejected},
+      {"a pixel too many", Screen(4, 1) + Descriptor(4, 1) + ImageData(2, Pack(2, {4, 0, 1, 2, 3, 0, 5})) + kTrailer,
+       kRejected},
+      {"a pixel too few", Screen(5, 1) + Descriptor(5, 1) + kFour + kTrailer, kRejected},
+      {"a pixel too few, no end code", Screen(5, 1) + Descriptor(5, 1) + ImageData(2, Pack(2, {4, 0, 1, 2, 3})) +
+           kTrailer, kRejected},
+      {"an unknown block", Screen(2, 2) + Bytes{0x2D, 0xFE, 0} + Descriptor(2, 2) + kFour + kTrailer, kRejected},
+      {"no trailer", Screen(2, 2) + Descriptor(2, 2) + kFour, kRejected},
+      {"no image", Screen(2, 2) + kTrailer, kRejected},
   };
   for (const auto& row : rows) {
     const SplashDib dib = DecodeSplashGif(row.gif);
-    std::string pixels;
+    std::string pixels = dib.packed.empty() ? kRejected : "";
     for (std::int32_t y = 0; y < dib.height && !dib.packed.empty(); ++y) {
       const std::size_t stride = (static_cast<std::size_t>(dib.width) + 3) / 4 * 4;
       const auto* start = dib.packed.data() + kSplashDibBitsOffset + static_cast<std::size_t>(y) * stride;
@@ -163,9 +172,18 @@ TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
   }
 }
 
+// Each part is a buffer of its own, so that a read past it is seen.
 TEST(SplashGifTest, NoPartOfAPictureIsAPicture) {
-  for (std::size_t size = 0; size < kGif.size(); ++size) {
-    EXPECT_TRUE(DecodeSplashGif(std::span(kGif).first(size)).packed.empty()) << size;
+  // A local palette that begins as a minimum code size would.
+  const Bytes local = Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0} + Descriptor(2, 2, 0x81) +
+                      Bytes{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} + kFour + kTrailer;
+  const Bytes extended = Screen(2, 2) + kControl + kLoop + Descriptor(2, 2) + kFour + kComment + kTrailer;
+  for (const Bytes& gif : {kGif, local, extended}) {
+    for (std::size_t size = 0; size < gif.size(); ++size) {
+      const Bytes part(gif.begin(), gif.begin() + static_cast<long>(size));
+      EXPECT_TRUE(DecodeSplashGif(part).packed.empty()) << size;
+    }
+    EXPECT_FALSE(DecodeSplashGif(gif).packed.empty());
   }
 }
 
