@@ -1,5 +1,6 @@
 #include "launcher/splash_gif.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tavrelo {
@@ -166,10 +167,8 @@ void PutU32(std::uint8_t* at, std::uint32_t value) {
 SplashDib DecodeSplashGif(std::span<const std::uint8_t> gif) {
   ByteReader bytes(gif);
   const std::span<const std::uint8_t> signature = bytes.Take(6);
-  if (signature.empty() || (std::memcmp(signature.data(), "GIF87a", 6) != 0 &&
-                            std::memcmp(signature.data(), "GIF89a", 6) != 0)) {
-    return {};
-  }
+  const auto is = [&signature](const char* text) { return std::equal(signature.begin(), signature.end(), text); };
+  if (signature.empty() || (!is("GIF87a") && !is("GIF89a"))) return {};
   SplashDib dib;
   std::uint8_t flags = 0;
   std::uint8_t ignored = 0;
