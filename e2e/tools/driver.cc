@@ -4,13 +4,14 @@
 // message boxes, answered with OK after --dismiss-after-ms (300). Timed actions count from the splash's first
 // sight. Measured times come from clocks no stall of the driver moves: the server's stamps of the splash's
 // creation and of the program's start and exit, and the driver's own as it closes the splash or presses OK.
+// --hold-file keeps a file open for the whole run, as another program reading it (or, with --hold-how write,
+// writing it) would.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "tool_support.h"
@@ -21,7 +22,7 @@ constexpr DWORD kPollMs = 15;
 constexpr DWORD kPaintWaitMs = 10000;
 constexpr wchar_t kOptions[] =
     L" --exe --out --cwd --timeout-ms --dismiss-after-ms --close-at-ms --close-how --minimize-at-ms --maximize-at-ms"
-    L" --inspect-at-ms --screenshot --kill-when-file --show-command ";
+    L" --inspect-at-ms --screenshot --kill-when-file --show-command --hold-file --hold-how ";
 constexpr const wchar_t* kActions[] = {L"--minimize-at-ms", L"--maximize-at-ms", L"--inspect-at-ms", L"--close-at-ms"};
 
 std::map<std::wstring, std::wstring> g_options;
@@ -86,7 +87,10 @@ e2e::Json DescribeBox(HWND box) {
   }
   std::sort(buttons.begin(), buttons.end());
   std::string list = "[";
-  for (const auto& button : buttons) list += (list.size() > 1 ? "," : "") + button.second;
+  for (const auto& button : buttons) {
+    if (list.size() > 1) list += ",";
+    list += button.second;
+  }
   return e2e::Json().Text("caption", Text(box)).Text("text", text).Raw("buttons", list + "]").Bool("icon", icon)
       .Bool("owner_null", !GetWindow(box, GW_OWNER));
 }
@@ -135,12 +139,21 @@ std::string Inspect(HWND window) {
       .Done();
 }
 
+// Opens the file to hold as a reader that lets others read it, or as a writer that lets others read it.
+e2e::UniqueKernelHandle HoldFile(const std::wstring& path) {
+  const DWORD access = Option(L"--hold-how") == L"write" ? GENERIC_WRITE : GENERIC_READ;
+  const HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  return e2e::UniqueKernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
 struct Box {
   HWND window;
   std::uint64_t seen_time;
   long long seen_ms;
-  bool open = true, reposted = false;
-  long long dismiss_ms = -1, gone_ms = -1;
+  bool open = true;
+  bool reposted = false;
+  long long dismiss_ms = -1;
+  long long gone_ms = -1;
   std::uint64_t dismiss_time = 0;
   e2e::Json description = {};
 };
@@ -148,18 +161,28 @@ struct Box {
 struct Run {
   e2e::UniqueKernelHandle process;
   DWORD pid = 0;
-  std::uint64_t start = 0, now = 0, creation_time = 0, exit_time = 0, close_time = 0;
-  bool killed = false, timed_out = false;
+  std::uint64_t start = 0;
+  std::uint64_t now = 0;
+  std::uint64_t creation_time = 0;
+  std::uint64_t exit_time = 0;
+  std::uint64_t close_time = 0;
+  bool killed = false;
+  bool timed_out = false;
   long long kill_seen_ms = -1;
   HWND splash = nullptr;
-  std::uint64_t splash_visible_time = 0, splash_gone_time = 0;
-  long long splash_visible_ms = -1, splash_gone_ms = -1;
+  std::uint64_t splash_visible_time = 0;
+  std::uint64_t splash_gone_time = 0;
+  long long splash_visible_ms = -1;
+  long long splash_gone_ms = -1;
   std::vector<Box> boxes;
   std::map<std::wstring, bool> done;
   std::string inspection = "null";
 
   long long Elapsed() const { return static_cast<long long>((now - start) / 10000); }
-  void NoteSplashGone() { std::tie(splash_gone_ms, splash_gone_time) = std::pair(Elapsed(), now); }
+  void NoteSplashGone() {
+    splash_gone_ms = Elapsed();
+    splash_gone_time = now;
+  }
 
   // The time, the window creations the hook was told of, and the program's times as the server has them.
   void Sample() {
@@ -184,16 +207,22 @@ struct Run {
           boxes.push_back({window, now, Elapsed()});
         }
       } else if (!splash && !GetWindow(window, GW_OWNER)) {
-        std::tie(splash, splash_visible_time, splash_visible_ms) = std::tuple(window, now, Elapsed());
+        splash = window;
+        splash_visible_time = now;
+        splash_visible_ms = Elapsed();
       }
     }
     if (splash && splash_gone_ms < 0 && !IsWindowVisible(splash)) NoteSplashGone();
     for (Box& box : boxes) {
-      if (box.open && !IsWindowVisible(box.window)) std::tie(box.open, box.gone_ms) = std::pair(false, Elapsed());
+      if (box.open && !IsWindowVisible(box.window)) {
+        box.open = false;
+        box.gone_ms = Elapsed();
+      }
       if (!box.open) continue;
       if (box.dismiss_ms < 0) box.description = DescribeBox(box.window);  // Wine fills it in as it lays it out
       if (box.dismiss_ms < 0 && Elapsed() - box.seen_ms >= Number(L"--dismiss-after-ms", 300)) {
-        std::tie(box.dismiss_ms, box.dismiss_time) = std::pair(Elapsed(), e2e::PreciseNow());
+        box.dismiss_ms = Elapsed();
+        box.dismiss_time = e2e::PreciseNow();
         DWORD_PTR ignored = 0;
         SendMessageTimeoutW(GetDlgItem(box.window, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
       } else if (box.dismiss_ms >= 0 && !box.reposted && Elapsed() - box.dismiss_ms > 1000) {
@@ -239,8 +268,10 @@ struct Run {
     const bool ended = GetExitCodeProcess(process.get(), &exit_code) && exit_code != STILL_ACTIVE;
     std::string list = "[";
     for (Box& box : boxes) {
-      list += (list.size() > 1 ? "," : "") + box.description.Unsigned("seen_time", box.seen_time).Number("seen_ms", box.seen_ms).Number("dismiss_ms", box.dismiss_ms)
-          .Unsigned("dismiss_time", box.dismiss_time).Number("gone_ms", box.gone_ms).Done();
+      if (list.size() > 1) list += ",";
+      list += box.description.Unsigned("seen_time", box.seen_time).Number("seen_ms", box.seen_ms)
+          .Number("dismiss_ms", box.dismiss_ms).Unsigned("dismiss_time", box.dismiss_time)
+          .Number("gone_ms", box.gone_ms).Done();
     }
     const auto created = std::find_if(g_created.begin(), g_created.end(), [&](auto& c) { return c.first == splash; });
     return e2e::Json().Text("exe", Option(L"--exe")).Number("pid", pid)
@@ -267,7 +298,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     g_options[argv[i]] = argv[i + 1];
   }
-  std::wstring command_line = L"\"" + Option(L"--exe") + L"\"", cwd = Option(L"--cwd");
+  std::wstring command_line = L"\"";
+  command_line += Option(L"--exe");
+  command_line += L"\"";
+  const std::wstring cwd = Option(L"--cwd");
+  const std::wstring hold_path = Option(L"--hold-file");
+  const e2e::UniqueKernelHandle held = hold_path.empty() ? e2e::UniqueKernelHandle() : HoldFile(hold_path);
+  if (!hold_path.empty() && !held) {
+    std::fwprintf(stderr, L"tavrelo-driver: cannot hold %ls open: error %lu\n", hold_path.c_str(), GetLastError());
+    return 1;
+  }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = Number(L"--show-command") >= 0 ? STARTF_USESHOWWINDOW : 0;
