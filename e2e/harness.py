@@ -1,12 +1,25 @@
 """tavrelo.exe and its test tools of one bitness under Wine, each test module in a Wine prefix and on an Xvfb of
 its own: `harness.py test_launch [-v] [-k PATTERN]` runs a module as CTest does (docs/development.md)."""
 
-import collections, concurrent.futures, functools, json, os, select, shutil, subprocess, sys, tempfile  # noqa: E401
-import time, unittest  # noqa: E401
+import collections
+import concurrent.futures
+import functools
+import json
+import os
+import re
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
 from pathlib import Path
 
 from PIL import Image, ImageChops, ImageStat
-from Xlib import X, display as xdisplay, error as xerror
+from Xlib import X
+from Xlib import display as xdisplay
+from Xlib import error as xerror
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}
@@ -20,6 +33,8 @@ WOW64_PROBE = Path("drive_c", "windows", "syswow64", "kernel32.dll")  # there on
 NO_I386 = ("this system cannot run 32-bit programs: its kernel refuses i386 code and no emulator runs it "
            "(scripts/install-deps registers qemu-i386 with binfmt_misc where it can), so no i686 program can run")
 INSTALL_HINT = "run scripts/install-deps (it installs wine32:i386), then the tests again"
+# The X screens every test display has: a desktop's, and a small laptop's.
+SCREENS = ("1280x1024x24", "1024x768x24")
 
 
 def loader(bitness="x86_64"):
@@ -60,15 +75,19 @@ def run_detached(args, env, timeout, cwd=None):
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                               timeout=timeout).returncode
-        out.seek(0), err.seek(0)
+        out.seek(0)
+        err.seek(0)
         return subprocess.CompletedProcess(args, code, out.read(), err.read())
 
 
 class Prefix:
-    """A Wine prefix and its wineserver; registry writes name VIEW, the view the program under test reads."""
+    """A Wine prefix and its wineserver; registry writes name VIEW, the view the program under test reads.
+    Its programs show on DISPLAY until set_screen chooses another screen of its X server."""
 
     def __init__(self, path, display, view=None):
-        self.path, self.display, self.view = Path(path), display, view
+        self.path = Path(path)
+        self.display = display
+        self.view = view
         self.drive_c = self.path / "drive_c"
 
     def env(self, extra=None, dll_overrides=None):
@@ -99,18 +118,21 @@ class Prefix:
             return "C:\\" + "\\".join(path.relative_to(self.drive_c).parts)
         return "Z:" + str(path).replace("/", "\\")
 
-    def set_dpi(self, dpi):
-        """The dpi of programs started from now on; as after a sign-in, Wine's processes start anew."""
+    def set_screen(self, dpi, screen):
+        """The dpi and X screen (an index of SCREENS) of programs started from now on; as after a sign-in,
+        Wine's processes start anew."""
+        self.display = re.sub(r"\.\d+$", "", self.display) + f".{screen}"
         self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
         self.server("-k", "-w", "-p")
 
 
 def start_xvfb():
-    """Xvfb on the first free display (-displayfd), which it writes once it accepts connections."""
+    """Xvfb with SCREENS on the first free display (-displayfd), which it writes once it accepts connections."""
     read_end, write_end = os.pipe()
-    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
-                                "tcp", "-noreset"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    screens = [word for number, size in enumerate(SCREENS) for word in ("-screen", str(number), size)]
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), *screens, "-nolisten", "tcp", "-noreset"],
+                               pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end, "rb") as answer:
         number = answer.readline().strip() if select.select([answer], [], [], 15)[0] else b""
@@ -124,17 +146,21 @@ def x_icons(display, title, seconds):
     """The icons, by size as RGBA pictures, that Wine gave the X window titled TITLE (_NET_WM_ICON: width,
     height and ARGB pixels, for each), as soon as it has them; {} if not within SECONDS."""
     x = xdisplay.Display(display)
-    atom, end = x.intern_atom("_NET_WM_ICON"), time.monotonic() + seconds
+    atom = x.intern_atom("_NET_WM_ICON")
+    end = time.monotonic() + seconds
     while time.monotonic() < end:
         for window in x.screen().root.query_tree().children:
             try:
                 found = window.get_wm_name() == title and window.get_full_property(atom, X.AnyPropertyType)
             except xerror.BadWindow:  # a window of Wine's that went away since the tree was read
                 continue
-            values, icons = list(found.value) if found else [], {}
-            while values:
-                (width, height), values = values[:2], values[2:]
-                pixels, values = values[:width * height], values[width * height:]
+            values = list(found.value) if found else []
+            icons = {}
+            at = 0
+            while at < len(values):
+                width, height = values[at:at + 2]
+                pixels = values[at + 2:at + 2 + width * height]
+                at += 2 + width * height
                 icons[width, height] = Image.frombytes("RGBA", (width, height), b"".join(
                     bytes((p >> 16 & 255, p >> 8 & 255, p & 255, p >> 24)) for p in pixels))
             if icons:
@@ -148,12 +174,17 @@ class Session:
 
     def __init__(self, name, bitness=None):
         self.bitness = bitness or os.environ.get("TAVRELO_E2E_BITNESS") or "i686"
-        self.name, build = f"{name}_{self.bitness}", os.environ.get(BUILD_VARIABLES[self.bitness], "")
+        self.name = f"{name}_{self.bitness}"
+        build = os.environ.get(BUILD_VARIABLES[self.bitness], "")
         self.exe = Path(os.environ.get("TAVRELO_EXE") or f"{build}/bin/tavrelo.exe")
         self.tools = Path(os.environ.get("TAVRELO_E2E_TOOLS") or f"{build}/e2e/tools")
-        self.driver, self.java = self.tools / "tavrelo-driver.exe", self.tools / "java.exe"
+        self.driver = self.tools / "tavrelo-driver.exe"
+        self.java = self.tools / "java.exe"
         self.artifacts = Path(os.environ.get("TAVRELO_E2E_ARTIFACTS") or Path.cwd() / "e2e-artifacts")
-        self.root, self.prefix, self.xvfb, self.counter = None, None, None, 0
+        self.root = None
+        self.prefix = None
+        self.xvfb = None
+        self.counter = 0
 
     def problems(self):
         problems = [] if loader() else ["Wine (wine64) is not installed"]
@@ -191,7 +222,8 @@ class Session:
         if self.prefix:
             self.prefix.server("-k", "-w")
         if self.xvfb:
-            self.xvfb.kill(), self.xvfb.wait()
+            self.xvfb.kill()
+            self.xvfb.wait()
         if self.root and not os.environ.get("TAVRELO_E2E_KEEP"):
             shutil.rmtree(self.root, ignore_errors=True)
 
@@ -208,8 +240,13 @@ class DriverResult:
     """What tavrelo-driver.exe saw (its JSON), with Wine's error output of the run."""
 
     def __init__(self, data, path, stderr):
-        self.data, self.path, self.stderr, self.exit_code = data, path, stderr, data.get("exit_code")
-        self.killed, self.boxes, self.splash = data.get("killed"), data.get("message_boxes", []), data.get("splash", {})
+        self.data = data
+        self.path = path
+        self.stderr = stderr
+        self.exit_code = data.get("exit_code")
+        self.killed = data.get("killed")
+        self.boxes = data.get("message_boxes", [])
+        self.splash = data.get("splash", {})
 
     def __getitem__(self, key):
         return self.data[key]
@@ -232,17 +269,21 @@ class DriverResult:
                 f"boxes={[box['text'][:80] for box in self.boxes]} result={os.path.basename(self.path)}")
 
 
+UNIX_PATH_OPTIONS = ("screenshot", "kill_when_file", "hold_file")
+
+
 def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_ms=30000, **options):
     """Runs the driver on EXE (a Windows path) in CWD; OUT, the result, is a Unix path, as are the options
-    screenshot and kill_when_file. The others are the driver's own (close_at_ms: --close-at-ms). Waits
+    screenshot, kill_when_file and hold_file. The others are the driver's own (close_at_ms: --close-at-ms). Waits
     allow for the cost of starting a program. Wine's error output is kept beside OUT."""
-    prefix, start_ms = session.prefix, round(session.program_start_seconds * 1000)
+    prefix = session.prefix
+    start_ms = round(session.program_start_seconds * 1000)
     args = [session.driver, "--exe", exe, "--cwd", cwd, "--out", prefix.windows_path(out), "--timeout-ms",
             timeout_ms + start_ms]
     for name, value in options.items():
         if value is not None:
             args += ["--" + name.replace("_", "-"),
-                     prefix.windows_path(value) if name in ("screenshot", "kill_when_file") else value]
+                     prefix.windows_path(value) if name in UNIX_PATH_OPTIONS else value]
     Path(out).unlink(missing_ok=True)
     done = run_detached(session.command(*args), prefix.env(env, dll_overrides), (timeout_ms + 2 * start_ms) / 1000 + 60)
     Path(out).with_suffix(".stderr.txt").write_bytes(done.stderr)
@@ -287,6 +328,13 @@ def set_java_runtimes(session, versions, view=None):
         session.prefix.reg("add", "\\".join(filter(None, [JAVA_KEY, name])), *value, "/f", view=view)
 
 
+def remove(path):
+    if Path(path).is_dir():
+        shutil.rmtree(path, ignore_errors=True)
+    else:
+        Path(path).unlink(missing_ok=True)
+
+
 def difference(actual, reference, factor=1):
     """(worst, share, mean) of two RGB pictures of one size, each first reduced FACTOR times: the largest
     difference of a channel, the share of pixels that differ at all, the mean difference per channel."""
@@ -303,10 +351,12 @@ class LauncherTestCase(unittest.TestCase):
 
     def setUp(self):
         self.scratch = self.session.scratch(self._testMethodName)
-        self.record_file, self.launches, self.prefix = self.scratch / "java-records.jsonl", 0, self.session.prefix
+        self.record_file = self.scratch / "java-records.jsonl"
+        self.launches = 0
+        self.prefix = self.session.prefix
 
     def remove_later(self, path):
-        self.addCleanup(lambda: shutil.rmtree(path, True) if Path(path).is_dir() else Path(path).unlink(True))
+        self.addCleanup(remove, path)
         return path
 
     def app_folder(self, *parts, root=None):
@@ -362,7 +412,11 @@ def module_session(name):
     """A module's setUpModule and tearDownModule: one Session for all its tests."""
     def start():
         LauncherTestCase.session = Session(name).start()
-    return start, lambda: LauncherTestCase.session and LauncherTestCase.session.stop()
+
+    def stop():
+        if LauncherTestCase.session:
+            LauncherTestCase.session.stop()
+    return start, stop
 
 
 class KeepingResult(unittest.TextTestResult):
@@ -375,7 +429,8 @@ class KeepingResult(unittest.TextTestResult):
 
 
 def main(argv):
-    required, session = os.environ.get("TAVRELO_E2E_REQUIRED", "") not in ("", "0"), Session(argv[1])
+    required = os.environ.get("TAVRELO_E2E_REQUIRED", "") not in ("", "0")
+    session = Session(argv[1])
     if problems := session.problems():
         print(("missing: " if required else "skipped: ") + "; ".join(problems), file=sys.stderr)
         return 1 if required else 77
@@ -387,7 +442,9 @@ def main(argv):
                            testRunner=unittest.TextTestRunner(resultclass=KeepingResult)).result
     if not result.wasSuccessful():
         return 1
-    return 0 if len(result.skipped) < result.testsRun else 1 if required else 77
+    if len(result.skipped) < result.testsRun:
+        return 0
+    return 1 if required else 77
 
 
 if __name__ == "__main__":

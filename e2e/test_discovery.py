@@ -11,6 +11,10 @@ NOT_INSTALLED = ("You have not Installed Java Runtime Environment on your comput
                  "Download and install Java Runtime Environment Version 1.5 or higher version.\r\n"
                  "Please refer installtion guide of Tavrelo for further help")
 
+# No program starts from a home that deep; which error says so is Wine's matter: 2 in Wine 8, 3 or 123 in Wine 10.
+DEEP_START_FAILED = {f"The Java application could not be started.\r\n\r\nError {number}: {text}"
+                     for number, text in [(2, "File not found."), (3, "Path not found."), (123, "Invalid name.")]}
+
 setUpModule, tearDownModule = harness.module_session("discovery")
 
 
@@ -23,9 +27,11 @@ class DiscoveryTests(harness.LauncherTestCase):
 
     def test_no_runtime_in_the_launchers_registry_view_is_told_then_the_launcher_ends_at_once(self):
         old = self.runtime("Java Runtimes", "old")
+
+        def other_view_only():
+            self.use_runtimes([("1.6", old.home)], view=self.other_view)
         for case, registry in [("no runtime key", lambda: None), ("a runtime in the other registry view only",
-                                                                  lambda: self.use_runtimes([("1.6", old.home)],
-                                                                                            view=self.other_view))]:
+                                                                  other_view_only)]:
             with self.subTest(case):
                 registry()
                 result, records = self.launch(self.app, kill_on_record=False)
@@ -40,30 +46,40 @@ class DiscoveryTests(harness.LauncherTestCase):
         literal = self.runtime("%TAVRELO_JRE%", "jre")  # TAVRELO_JRE names another folder: only unexpanded works
         deep = self.runtime("Java Runtimes", "deep", *[f"{i:02d}-" + "a-long-folder-name" * 5 for i in range(12)])
         self.assertGreater(len(deep.home.encode()), 1024)
+        def decimal_comma():
+            # Where the decimal separator is a comma, 1.5 still reads as 1.5, not as 1 or 15.
+            self.use_runtimes([("1.5", jres["1.6"].home)])
+            self.prefix.reg("add", *comma, ",", "/f")
+
+        def expandable():
+            self.use_runtimes([])
+            self.prefix.reg("add", harness.JAVA_KEY + "\\1.6", "/v", "JavaHome", "/t", "REG_EXPAND_SZ", "/d",
+                            literal.home, "/f")
+
+        def runtime(name, jre):
+            return lambda: self.use_runtimes([(name, jre.home)])
         for case, registry, jre in [
-                # Where the decimal separator is a comma, 1.5 still reads as 1.5, not as 1 or 15.
-                ("1.5 with a decimal comma", lambda: self.use_runtimes([("1.5", jres["1.6"].home)]) or self.prefix.reg(
-                    "add", *comma, ",", "/f"), jres["1.6"]),
-                ("a home beyond ASCII, in the system code page", [("1.6", jres["äöü Rüntime été"].home)],
+                ("1.5 with a decimal comma", decimal_comma, jres["1.6"]),
+                ("a home beyond ASCII, in the system code page", runtime("1.6", jres["äöü Rüntime été"]),
                  jres["äöü Rüntime été"]),
-                ("a home longer than 1024 bytes, read by a second query", [("1.6", deep.home)], deep),
-                ("a version name of 255 characters", [("1.6" + "x" * 252, jres["1.6"].home)], jres["1.6"]),
-                ("an expandable home, unexpanded", lambda: self.use_runtimes([]) or self.prefix.reg(
-                    "add", harness.JAVA_KEY + "\\1.6", "/v", "JavaHome", "/t", "REG_EXPAND_SZ", "/d", literal.home,
-                    "/f"), literal)]:
+                ("a version name of 255 characters", runtime("1.6" + "x" * 252, jres["1.6"]), jres["1.6"]),
+                ("an expandable home, unexpanded", expandable, literal)]:
             with self.subTest(case):
                 self.prefix.reg("add", *comma, ".", "/f")
-                registry() if callable(registry) else self.use_runtimes(registry)
+                registry()
                 self.record_file.unlink(missing_ok=True)
                 result, records = self.launch(self.app, env={"TAVRELO_JRE": "C:\\nowhere"})
-                if jre is deep:  # read whole, as its support files are found (no copy), but no program starts
-                    # that deep; the error is Wine's matter: 2 in Wine 8, 3 or 123 in Wine 10
-                    failed = "The Java application could not be started.\r\n\r\nError "
-                    self.assertEqual([box["text"][:len(failed)] for box in result.boxes], [failed], result.summary())
-                    continue
                 self.assertEqual([(r["command_line"], r["exe_path"].lower()) for r in records],
                                  [(command(f'"{jre.java}" ', self.app.win), jre.java.lower())], result.summary())
                 self.assert_boxes(result, [])
+        # A home longer than 1024 bytes, read by a second query: read whole, as its support files are found
+        # (no copy), and its program is the one that fails to start.
+        self.use_runtimes([("1.6", deep.home)])
+        self.record_file.unlink(missing_ok=True)
+        result, records = self.launch(self.app)
+        self.assertEqual(records, [])
+        self.assertEqual(len(result.boxes), 1, result.summary())
+        self.assertIn(result.boxes[0]["text"], DEEP_START_FAILED)
 
     def test_after_a_failed_search_plain_java_is_started(self):
         self.use_runtimes([("1.6", None)])

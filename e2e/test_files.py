@@ -49,28 +49,33 @@ class SupportFileTests(harness.LauncherTestCase):
     def copied(self, *rows):
         return {row: (self.support / os.path.basename(row)).read_bytes() for row in rows}
 
-    def launch_and_start(self, failed=None):
-        """A launch that starts the runtime, after a failure to copy the file FAILED if given (its own text,
-        which names it, then the fixed one), else without a box."""
+    def launch_and_start(self, reason=None, **options):
+        """A launch that starts the runtime, after a failure to copy Comm.jar for REASON (the system's text)
+        if given, else without a box. OPTIONS are the launch's."""
         self.record_file.unlink(missing_ok=True)
-        result, records = self.launch(self.app)
+        result, records = self.launch(self.app, **options)
         self.assertEqual([r["command_line"] for r in records], [command(f'"{self.jre.java}" ', self.app.win)])
-        texts = [box["text"] for box in result.boxes]
-        self.assert_boxes(result, [texts[0], COPY_FAILED] if failed else [])
-        self.assertTrue(not failed or texts[0].startswith(f'Could not copy "C:\\orvane\\GsmModemJar\\{failed}" to "'))
+        failed = (f'Could not copy "C:\\orvane\\GsmModemJar\\Comm.jar" to "{self.jre.home}\\lib\\ext\\Comm.jar".'
+                  f"\r\n\r\n{reason}")
+        self.assert_boxes(result, [failed, COPY_FAILED] if reason else [])
         return result
 
     def test_the_missing_files_are_copied_and_present_ones_left_alone(self):
         # Comm.jar is looked for with a capital C, yet comm.jar counts as there; a file there needs no source.
         lower = {"lib/ext/comm.jar": b"lower case\n", **dict.fromkeys(ROWS[1:], b"already there\n")}
-        for case, present, copied in [("all missing", {}, ROWS), ("comm.jar in lower case, the rest there", lower, ())]:
+        # Another program reading a source, as the launcher reads it, lets it be read.
+        held = {"hold_file": self.support / "Comm.jar", "hold_how": "read"}
+        for case, present, copied, options in [("all missing", {}, ROWS, {}),
+                                               ("comm.jar in lower case, the rest there", lower, (), {}),
+                                               ("all missing, Comm.jar's source open in another program", {}, ROWS,
+                                                held)]:
             with self.subTest(case):
                 self.reset()
                 for relative in set(ROWS) - set(copied):
                     (self.support / os.path.basename(relative)).unlink()
                 for relative, content in present.items():
                     (self.jre.home_unix / relative).write_bytes(content)
-                self.launch_and_start()
+                self.launch_and_start(**options)
                 self.assertEqual(self.runtime_files(), {**present, **self.copied(*copied)})
 
     def assert_next_run_installs_all(self):
@@ -81,23 +86,35 @@ class SupportFileTests(harness.LauncherTestCase):
 
     def test_a_failed_copy_is_told_leaves_nothing_and_the_launch_goes_on(self):
         ext = self.jre.home_unix / "lib" / "ext"
+        source = self.support / "Comm.jar"
 
         def mount(*how):
             subprocess.run(["mount", *how, ext], check=True)
             self.addCleanup(subprocess.run, ["umount", ext], stderr=subprocess.DEVNULL)
-        for case, fault, reason in [
-                ("a source missing", lambda: (self.support / "Comm.jar").unlink(), "File not found."),
-                ("the runtime's lib folder missing", lambda: shutil.rmtree(ext.parent), "Path not found."),
-                ("a volume that fills up", lambda: mount("-t", "tmpfs", "-o", "size=64k", "tiny"), "Disk full."),
-                ("a read-only one", lambda: mount("--bind", "-o", "ro", self.session.scratch("ro")), "Access denied."),
-                # The reader's own memory: it opens like a file, and every read fails (page 0 is unmapped).
-                ("a source that cannot be read", lambda: (self.support / "Comm.jar").unlink() or os.symlink(
-                    "/proc/self/mem", self.support / "Comm.jar"), "Not ready.")]:
+
+        def unreadable():
+            # The reader's own memory: it opens like a file, and every read fails (page 0 is unmapped).
+            source.unlink()
+            os.symlink("/proc/self/mem", source)
+
+        def folder():
+            source.unlink()
+            source.mkdir()
+        written = {"hold_file": source, "hold_how": "write"}
+        for case, fault, reason, options in [
+                ("a source missing", source.unlink, "File not found.", {}),
+                ("the runtime's lib folder missing", lambda: shutil.rmtree(ext.parent), "Path not found.", {}),
+                ("a volume that fills up", lambda: mount("-t", "tmpfs", "-o", "size=64k", "tiny"), "Disk full.", {}),
+                ("a read-only one", lambda: mount("--bind", "-o", "ro", self.session.scratch("ro")), "Access denied.",
+                 {}),
+                ("a source that cannot be read", unreadable, "Not ready.", {}),
+                ("a folder in place of a source", folder, "Access denied.", {}),
+                ("a source that another program is writing", lambda: None, "Sharing violation.", written)]:
             with self.subTest(case):
                 self.reset()
-                (self.support / "Comm.jar").write_bytes(os.urandom(300_000))
+                source.write_bytes(os.urandom(300_000))
                 fault()
-                self.assertIn(reason, self.launch_and_start("Comm.jar").boxes[0]["text"])
+                self.launch_and_start(reason, **options)
                 self.assertEqual(self.runtime_files(), {}, "a partial file was left, a folder made or a row tried")
         self.assert_next_run_installs_all()
 
@@ -123,7 +140,9 @@ class SupportFileTests(harness.LauncherTestCase):
     def test_two_launchers_at_once_both_start_the_runtime_with_whole_files(self):
         pool = ThreadPoolExecutor(2)
         self.addCleanup(pool.shutdown)
-        pipe, libc, launches = self.hold_comm_jar(), ctypes.CDLL(None), []
+        pipe = self.hold_comm_jar()
+        libc = ctypes.CDLL(None)
+        launches = []
         for event, what in ((0x1, "a first copy of Comm.jar"), (0x20, "a second one")):  # IN_ACCESS, IN_OPEN
             watch = libc.inotify_init1(os.O_CLOEXEC)
             self.addCleanup(os.close, watch)

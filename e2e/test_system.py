@@ -21,7 +21,8 @@ setUpModule, tearDownModule = harness.module_session("system")
 
 class SystemTests(LaunchCase):
     def test_no_library_is_taken_from_the_application_or_the_working_folder(self):
-        app, cwd = self.app_folder("Dll App"), self.session.scratch("Dll Working Folder")
+        app = self.app_folder("Dll App")
+        cwd = self.session.scratch("Dll Working Folder")
         for folder in (app.unix, cwd):
             for name in MARKERS:
                 shutil.copy2(self.session.tools / "markers" / f"{name}.dll", folder)
@@ -69,7 +70,8 @@ class SystemTests(LaunchCase):
             done = harness.run_detached(self.session.command("tavrelo.exe"), env, 60, cwd=app.unix)
         except subprocess.TimeoutExpired:
             self.fail(f"the launcher did not end within 60 s; records: {harness.read_records(self.record_file)}")
-        ended, said = time.time(), done.stderr.decode(errors="replace")
+        ended = time.time()
+        said = done.stderr.decode(errors="replace")
         records = harness.read_records(self.record_file)
         self.assertEqual(len(records), 1, f"exit {done.returncode}; Wine said: {' '.join(said.split())[-600:]}")
         [record] = records
