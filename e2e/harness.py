@@ -237,12 +237,11 @@ class Session:
 
 
 class DriverResult:
-    """What tavrelo-driver.exe saw (its JSON), with Wine's error output of the run."""
+    """What tavrelo-driver.exe saw (its JSON)."""
 
-    def __init__(self, data, path, stderr):
+    def __init__(self, data, path):
         self.data = data
         self.path = path
-        self.stderr = stderr
         self.exit_code = data.get("exit_code")
         self.killed = data.get("killed")
         self.boxes = data.get("message_boxes", [])
@@ -289,7 +288,7 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     Path(out).with_suffix(".stderr.txt").write_bytes(done.stderr)
     if done.returncode or not Path(out).exists():
         raise RuntimeError(f"tavrelo-driver failed ({done.returncode}): {done.stderr.decode(errors='replace')[-999:]}")
-    return DriverResult(json.loads(Path(out).read_text(encoding="utf-8")), out, done.stderr)
+    return DriverResult(json.loads(Path(out).read_text(encoding="utf-8")), out)
 
 
 def read_records(path):
@@ -328,13 +327,6 @@ def set_java_runtimes(session, versions, view=None):
         session.prefix.reg("add", "\\".join(filter(None, [JAVA_KEY, name])), *value, "/f", view=view)
 
 
-def remove(path):
-    if Path(path).is_dir():
-        shutil.rmtree(path, ignore_errors=True)
-    else:
-        Path(path).unlink(missing_ok=True)
-
-
 def difference(actual, reference, factor=1):
     """(worst, share, mean) of two RGB pictures of one size, each first reduced FACTOR times: the largest
     difference of a channel, the share of pixels that differ at all, the mean difference per channel."""
@@ -355,9 +347,9 @@ class LauncherTestCase(unittest.TestCase):
         self.launches = 0
         self.prefix = self.session.prefix
 
-    def remove_later(self, path):
-        self.addCleanup(remove, path)
-        return path
+    def remove_later(self, folder):
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        return folder
 
     def app_folder(self, *parts, root=None):
         """tavrelo.exe copied into a new folder under drive C: or ROOT, a Unix folder."""

@@ -1,6 +1,7 @@
 """The splash window and the launch of the Java application, under Wine: the real tavrelo.exe, started
 and watched by tavrelo-driver.exe, starts a stand-in java.exe that records how it was started."""
 
+import os
 import shutil
 import struct
 import time
@@ -78,7 +79,7 @@ class SplashAndLaunchTests(LaunchCase):
     def test_splash_for_2_s_then_the_runtime_hidden_then_10_s_then_exit_0(self):
         # Programs at the unquoted prefixes of the runtime's path: only a quoted path never runs them.
         for planted in ("Program.exe", "Program Files/Java.exe"):
-            self.remove_later(shutil.copy2(self.session.java, self.prefix.drive_c / planted))
+            self.addCleanup(os.remove, shutil.copy2(self.session.java, self.prefix.drive_c / planted))
         app = self.app_folder("Tavrelo Test", "App Folder With Spaces")
         result, records = self.launch(app, kill_on_record=False, inspect_at_ms=600, screenshot=self.scratch / "96",
                                       icons=True)
@@ -133,7 +134,8 @@ class SplashAndLaunchTests(LaunchCase):
         # part of it again, a pixel off), and all the rest is the window colour. Wine 10 moves a maximised
         # window by as much as its frame reaches past the screen's edges: that much of the client area's
         # right and bottom is off the screen and left out.
-        seen, expected = result.inspection, reference("splash-96dpi")  # the last row's
+        seen = result.inspection  # the last row's
+        expected = reference("splash-96dpi")
         image = self.screenshot(self.scratch / "maximised", seen)
         self.assertLess(harness.difference(image.crop((0, 0, *expected.size)), expected, factor=4)[2], 6)
         frame = seen["window_rect"]
