@@ -17,9 +17,7 @@ import unittest
 from pathlib import Path
 
 from PIL import Image, ImageChops, ImageStat
-from Xlib import X
-from Xlib import display as xdisplay
-from Xlib import error as xerror
+from Xlib import X, display as xdisplay, error as xerror
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD_VARIABLES = {"i686": "TAVRELO_WIN32_DIR", "x86_64": "TAVRELO_WIN64_DIR"}

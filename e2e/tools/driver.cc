@@ -139,7 +139,7 @@ std::string Inspect(HWND window) {
       .Done();
 }
 
-// Opens the file to hold as a reader that lets others read it, or as a writer that lets others read it.
+// Lets others read the held file, as most programs reading or writing a file do.
 e2e::UniqueKernelHandle HoldFile(const std::wstring& path) {
   const DWORD access = Option(L"--hold-how") == L"write" ? GENERIC_WRITE : GENERIC_READ;
   const HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -150,10 +150,8 @@ struct Box {
   HWND window;
   std::uint64_t seen_time;
   long long seen_ms;
-  bool open = true;
-  bool reposted = false;
-  long long dismiss_ms = -1;
-  long long gone_ms = -1;
+  bool open = true, reposted = false;
+  long long dismiss_ms = -1, gone_ms = -1;
   std::uint64_t dismiss_time = 0;
   e2e::Json description = {};
 };
@@ -161,19 +159,12 @@ struct Box {
 struct Run {
   e2e::UniqueKernelHandle process;
   DWORD pid = 0;
-  std::uint64_t start = 0;
-  std::uint64_t now = 0;
-  std::uint64_t creation_time = 0;
-  std::uint64_t exit_time = 0;
-  std::uint64_t close_time = 0;
-  bool killed = false;
-  bool timed_out = false;
+  std::uint64_t start = 0, now = 0, creation_time = 0, exit_time = 0, close_time = 0;
+  bool killed = false, timed_out = false;
   long long kill_seen_ms = -1;
   HWND splash = nullptr;
-  std::uint64_t splash_visible_time = 0;
-  std::uint64_t splash_gone_time = 0;
-  long long splash_visible_ms = -1;
-  long long splash_gone_ms = -1;
+  std::uint64_t splash_visible_time = 0, splash_gone_time = 0;
+  long long splash_visible_ms = -1, splash_gone_ms = -1;
   std::vector<Box> boxes;
   std::map<std::wstring, bool> done;
   std::string inspection = "null";
