@@ -1,16 +1,14 @@
 """art/make_gif.py's pictures: python3 -m unittest art.test_art"""
 import io
 import os
-import sys
 import tempfile
 import unittest
 
 from PIL import Image
 
-ART = os.path.dirname(os.path.abspath(__file__))
-SPLASH = os.path.join(ART, "..", "launcher", "resources", "splash.gif")
-sys.path.insert(0, ART)
-import make_gif  # noqa: E402
+from art import make_gif
+
+SPLASH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher", "resources", "splash.gif")
 
 
 class Art(unittest.TestCase):
