@@ -117,6 +117,8 @@ def check(path, arch):
         (len(data) > SIZE_BUDGETS[arch], f"{len(data)} bytes, past its budget of {SIZE_BUDGETS[arch]} bytes"),
         (head.Machine != MACHINES[arch], f"machine {head.Machine:#x}, expected {MACHINES[arch]:#x}"),
         (optional.Subsystem != 2, f"subsystem {optional.Subsystem}, expected 2 (Windows GUI)"),
+        (arch == "i686" and not head.IMAGE_FILE_LARGE_ADDRESS_AWARE,
+         "not large-address-aware, though the i686 link sets --large-address-aware"),
         (head.TimeDateStamp, f"link time stamp {head.TimeDateStamp:#x}: builds of the same sources would differ"),
         (not hasattr(pe, "DIRECTORY_ENTRY_BASERELOC"), "no base relocations: ASLR cannot move the image"),
         (head.PointerToSymbolTable or head.NumberOfSymbols, "a COFF symbol table: not stripped"),
