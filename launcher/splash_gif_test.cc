@@ -132,6 +132,7 @@ TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
        kRejected},
       {"another signature", Screen(2, 2, 1, "GIF88a") + Descriptor(2, 2) + kFour + kTrailer, kRejected},
       {"no width", Screen(0, 2) + Descriptor(0, 2) + ImageData(2, Pack(2, {4, 5})) + kTrailer, kRejected},
+      {"no height", Screen(2, 0) + Descriptor(2, 0) + ImageData(2, Pack(2, {4, 5})) + kTrailer, kRejected},
       {"4096 wide", Screen(4096, 1) + Descriptor(4096, 1) + ImageData(2, Pack(2, Zeros(4096))) + kTrailer,
        std::string(4096, 0)},
       {"4097 wide", Screen(4097, 1) + Descriptor(4097, 1) + ImageData(2, Pack(2, Zeros(4097))) + kTrailer, kRejected},
