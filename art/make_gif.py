@@ -59,7 +59,8 @@ def carried_as_is(image):
     colour (extensions it passes over)."""
     if image.format != "GIF" or image.n_frames != 1 or "transparency" in image.info:
         return False
-    box, args = image.tile[0][1], image.tile[0][3]  # args: bits, interlaced, ...
+    box = image.tile[0][1]
+    args = image.tile[0][3]  # bits, interlaced, ...
     return box == (0, 0) + image.size and not args[1]
 
 
@@ -76,7 +77,9 @@ def gif_file(path):
 
 
 if __name__ == "__main__":
-    picture, out = sys.argv[1:] if len(sys.argv) == 3 else sys.exit(__doc__)
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    picture, out = sys.argv[1:]
     data = gif_file(picture)
     with open(out + ".partial", "wb") as f:  # beside OUT, which it then replaces whole
         f.write(data)

@@ -1,21 +1,20 @@
 """art/make_gif.py's pictures: python3 -m unittest art.test_art"""
 import io
 import os
-import sys
 import tempfile
 import unittest
 
 from PIL import Image
 
-ART = os.path.dirname(os.path.abspath(__file__))
-SPLASH = os.path.join(ART, "..", "launcher", "resources", "splash.gif")
-sys.path.insert(0, ART)
-import make_gif  # noqa: E402
+from art import make_gif
+
+SPLASH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher", "resources", "splash.gif")
 
 
 class Art(unittest.TestCase):
     def test_make_gif_keeps_the_pictures_pixels_with_transparent_ones_in_the_window_colour(self):
-        # A transparent corner; the same picture as an interlaced GIF, which the launcher does not decode.
+        # A transparent corner; the same picture as an interlaced GIF and as a GIF whose window colour is
+        # transparent, neither of which the launcher decodes.
         drawn = Image.new("RGBA", (37, 23))
         drawn.putdata([(x // (1 + y % 4) % 5 * 50, y % 3 * 90, 9, 0 if x + y < 9 else 255)
                        for y in range(23) for x in range(37)])
@@ -24,11 +23,16 @@ class Art(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             png = os.path.join(folder, "drawn.png")
             drawn.save(png)
+            indexed = flat.convert("P", palette=Image.Palette.ADAPTIVE)
             interlaced = os.path.join(folder, "interlaced.gif")
-            flat.convert("P", palette=Image.Palette.ADAPTIVE).save(interlaced, interlace=True)
-            for path in (png, interlaced):
+            indexed.save(interlaced, interlace=True)
+            transparent = os.path.join(folder, "transparent.gif")
+            indexed.save(transparent, interlace=False, transparency=indexed.getpixel((0, 0)))
+            for path in (png, interlaced, transparent):
                 with Image.open(io.BytesIO(make_gif.gif_file(path))) as made:
-                    self.assertTrue(make_gif.carried_as_is(made), path)
+                    # One image that covers the picture, not interlaced, without a transparent colour.
+                    layout = (made.n_frames, made.tile[0][1], made.tile[0][3][1], "transparency" in made.info)
+                    self.assertEqual(layout, (1, (0, 0, 37, 23), False, False), path)
                     self.assertEqual(made.convert("RGB").tobytes(), flat.tobytes(), path)
 
     def test_the_committed_splash_is_carried_byte_for_byte(self):

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """pe_check.py EXE --arch i686|x86_64: checks a built tavrelo.exe with pefile, icoextract and Pillow;
 prints its figures and each property that is wrong (and then exits 1)."""
-import argparse, io, struct, sys  # noqa: E401
+import argparse
+import io
+import struct
+import sys
 from xml.dom import minidom
 from xml.parsers.expat import ExpatError
 
@@ -78,8 +81,11 @@ def manifest_problems(manifest):
     while known:
         for child in known.pop().childNodes:
             if child.nodeType == child.ELEMENT_NODE and child.namespaceURI == ASM_V1:
-                known.append(child) if child.localName in XP_ASM_V1 else problems.append(
-                    f"manifest element <{child.tagName}> of asm.v1, which XP does not know and refuses")
+                if child.localName in XP_ASM_V1:
+                    known.append(child)
+                else:
+                    problems.append(
+                        f"manifest element <{child.tagName}> of asm.v1, which XP does not know and refuses")
     return problems
 
 
@@ -87,14 +93,20 @@ def check(path, arch):
     """({file, size, imports, splash_bytes}, problems) of the executable at PATH."""
     data = open(path, "rb").read()
     pe = pefile.PE(data=data)
-    head, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+    head = pe.FILE_HEADER
+    optional = pe.OPTIONAL_HEADER
     imports = {e.dll.decode().lower(): [i.name.decode() if i.name else f"ordinal {i.ordinal}" for i in e.imports]
                for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
     resources = {(kind.id, entry.id): entry.directory.entries[0].data.struct  # its first language
                  for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries for entry in kind.directory.entries}
-    splash, manifest = (pe.get_data(r.OffsetToData, r.Size) if r else b""
-                        for r in map(resources.get, [(10, 101), (24, 1)]))  # RT_RCDATA, RT_MANIFEST
-    info, fixed = {i.Key: i for i in getattr(pe, "FileInfo", [[]])[0]}, getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
+
+    def resource_data(key):  # b"" where there is no such resource
+        entry = resources.get(key)
+        return pe.get_data(entry.OffsetToData, entry.Size) if entry else b""
+    splash = resource_data((10, 101))  # RT_RCDATA
+    manifest = resource_data((24, 1))  # RT_MANIFEST
+    info = {i.Key: i for i in getattr(pe, "FileInfo", [[]])[0]}
+    fixed = getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
     version = (fixed and (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS),
                [(t.LangID.upper(), t.entries.get(b"FileVersion"), t.entries.get(b"ProductVersion"))
                 for t in getattr(info.get(b"StringFileInfo"), "StringTable", [])],
@@ -105,6 +117,8 @@ def check(path, arch):
         (len(data) > SIZE_BUDGETS[arch], f"{len(data)} bytes, past its budget of {SIZE_BUDGETS[arch]} bytes"),
         (head.Machine != MACHINES[arch], f"machine {head.Machine:#x}, expected {MACHINES[arch]:#x}"),
         (optional.Subsystem != 2, f"subsystem {optional.Subsystem}, expected 2 (Windows GUI)"),
+        (arch == "i686" and not head.IMAGE_FILE_LARGE_ADDRESS_AWARE,
+         "not large-address-aware, though the i686 link sets --large-address-aware"),
         (head.TimeDateStamp, f"link time stamp {head.TimeDateStamp:#x}: builds of the same sources would differ"),
         (not hasattr(pe, "DIRECTORY_ENTRY_BASERELOC"), "no base relocations: ASLR cannot move the image"),
         (head.PointerToSymbolTable or head.NumberOfSymbols, "a COFF symbol table: not stripped"),

@@ -1,10 +1,15 @@
 """scripts/release --sign and scripts/verify-release with a throw-away code-signing certificate, in a
 repository whose one commit holds this working tree's files: the release is the bytes of the i686 build
 the other tests check (TAVRELO_WIN32_DIR), and a signed exe changed after signing fails verification."""
-import os, shutil, subprocess, tempfile, unittest  # noqa: E401
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
 from pathlib import Path
 
-ROOT, PASSWORD = Path(__file__).resolve().parent.parent, "throw-away"
+ROOT = Path(__file__).resolve().parent.parent
+PASSWORD = "throw-away"
 
 
 def run(*args, check=False, **kw):
@@ -16,7 +21,9 @@ def run(*args, check=False, **kw):
 class Release(unittest.TestCase):
     def test_the_signed_release_is_the_i686_build_and_a_changed_one_fails_verification(self):
         work = Path(self.enterContext(tempfile.TemporaryDirectory()))
-        repo, pfx, cert = work / "repo", work / "signer.pfx", work / "cert.pem"
+        repo = work / "repo"
+        pfx = work / "signer.pfx"
+        cert = work / "cert.pem"
         for name in run("git", "-C", ROOT, "ls-files", "-z", "-co", "--exclude-standard").stdout.split("\0"):
             if name and (ROOT / name).is_file():  # not a file deleted but not committed yet
                 (repo / name).parent.mkdir(parents=True, exist_ok=True)
@@ -32,7 +39,8 @@ class Release(unittest.TestCase):
             "-passout", "pass:" + PASSWORD, check=True)
         release = run(repo / "scripts/release", "--sign", pfx, env={**os.environ, "TAVRELO_SIGN_PASSWORD": PASSWORD})
         self.assertEqual(release.returncode, 0, release.stderr)
-        exe, signed = (repo / "dist" / f"tavrelo-1.0.0.0-{commit}{end}" for end in (".exe", "-signed.exe"))
+        exe = repo / "dist" / f"tavrelo-1.0.0.0-{commit}.exe"
+        signed = repo / "dist" / f"tavrelo-1.0.0.0-{commit}-signed.exe"
         self.assertEqual(exe.read_bytes(), Path(os.environ["TAVRELO_WIN32_DIR"], "bin/tavrelo.exe").read_bytes())
         self.assertEqual(run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=repo / "dist").returncode, 0)
         verdict = run("osslsigncode", "verify", "-CAfile", cert, "-in", signed)

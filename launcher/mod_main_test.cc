@@ -86,6 +86,14 @@ TEST(RunLauncherTest, FindsTheRuntimeInstallsItsSupportFilesStartsTheApplication
                      {u"C:\\Java 5\\lib\\javax.comm.properties", ""}, {u"C:\\Java 5\\bin\\Win32com.dll", ""},
                      {u"C:\\Java 5\\lib\\ext\\jdc.jar", ""}, {u"C:\\j6\\lib\\javax.comm.properties", ""},
                      {u"C:\\orvane\\GsmModemJar\\Comm.jar", ""}, {u"C:\\orvane\\GsmModemJar\\jdc.jar", ""}};
+  // The command after its program, as the README gives it: the ten jars in its order, the folder, the class.
+  const std::u16string arguments =
+      uR"(-classpath "D:\Apps\Tavrelo\RostellCDMA\lib\comm.jar";"D:\Apps\Tavrelo\RostellCDMA\lib\win32com.dll.jar";)"
+      uR"("D:\Apps\Tavrelo\RostellCDMA\lib\jdc.jar";"D:\Apps\Tavrelo\RostellCDMA\lib\CDMARostell.jar";)"
+      uR"("D:\Apps\Tavrelo\RostellCDMA\lib\slf4j-log4j12-1.1.0.jar";)"
+      uR"("D:\Apps\Tavrelo\RostellCDMA\lib\slf4j-api-1.1.0.jar";"D:\Apps\Tavrelo\RostellCDMA\lib\log4j-1.2.8.jar";)"
+      uR"("D:\Apps\Tavrelo\RostellCDMA\lib\jxl.jar";"D:\Apps\Tavrelo\RostellCDMA\lib\slf4j-simple-1.1.0.jar";)"
+      uR"("D:\Apps\Tavrelo\RostellCDMA\lib\swing-layout-1.0.jar";"D:\Apps\Tavrelo\RostellCDMA" CDMA.Frame11)";
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     Fake fake;
@@ -101,14 +109,7 @@ TEST(RunLauncherTest, FindsTheRuntimeInstallsItsSupportFilesStartsTheApplication
     LauncherEnvironment env{fake, fake, fake, fake, fake, u"D:\\Apps\\Tavrelo"};
     EXPECT_THROW(RunLauncher(env), int);
     EXPECT_EQ(fake.log, row.log);
-    std::u16string command = row.program + u"-classpath ";
-    for (const char16_t* jar : {u"comm.jar", u"win32com.dll.jar", u"jdc.jar", u"CDMARostell.jar",
-                                u"slf4j-log4j12-1.1.0.jar", u"slf4j-api-1.1.0.jar", u"log4j-1.2.8.jar",
-                                u"jxl.jar", u"slf4j-simple-1.1.0.jar", u"swing-layout-1.0.jar"}) {
-      command += u"\"D:\\Apps\\Tavrelo\\RostellCDMA\\lib\\"s + jar + u"\";";
-    }
-    command += u"\"D:\\Apps\\Tavrelo\\RostellCDMA\" CDMA.Frame11";
-    EXPECT_EQ(fake.command, row.program.empty() ? u"" : command);
+    EXPECT_EQ(fake.command, row.program.empty() ? u"" : row.program + arguments);
   }
 }
 

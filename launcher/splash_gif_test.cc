@@ -35,8 +35,8 @@ Bytes Screen(int width, int height, int size_bits = 1, const char* signature = "
          Bytes{static_cast<std::uint8_t>(0x80 | size_bits), 0, 0} + Palette(size_bits);
 }
 
-Bytes Descriptor(int width, int height, std::uint8_t flags = 0, int left = 0) {
-  return Bytes{0x2C} + Word(left) + Word(0) + Word(width) + Word(height) + Bytes{flags};
+Bytes Descriptor(int width, int height, std::uint8_t flags = 0, int left = 0, int top = 0) {
+  return Bytes{0x2C} + Word(left) + Word(top) + Word(width) + Word(height) + Bytes{flags};
 }
 
 // LZW codes packed least significant bit first, each as wide as a decoder
@@ -132,6 +132,7 @@ TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
        kRejected},
       {"another signature", Screen(2, 2, 1, "GIF88a") + Descriptor(2, 2) + kFour + kTrailer, kRejected},
       {"no width", Screen(0, 2) + Descriptor(0, 2) + ImageData(2, Pack(2, {4, 5})) + kTrailer, kRejected},
+      {"no height", Screen(2, 0) + Descriptor(2, 0) + ImageData(2, Pack(2, {4, 5})) + kTrailer, kRejected},
       {"4096 wide", Screen(4096, 1) + Descriptor(4096, 1) + ImageData(2, Pack(2, Zeros(4096))) + kTrailer,
        std::string(4096, 0)},
       {"4097 wide", Screen(4097, 1) + Descriptor(4097, 1) + ImageData(2, Pack(2, Zeros(4097))) + kTrailer, kRejected},
@@ -141,7 +142,8 @@ TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
       {"interlaced", Screen(2, 2) + Descriptor(2, 2, 0x40) + kFour + kTrailer, kRejected},
       {"an image narrower than the screen", Screen(4, 1) + Descriptor(2, 1) + kFour + kTrailer, kRejected},
       {"an image lower than the screen", Screen(1, 4) + Descriptor(1, 2) + kFour + kTrailer, kRejected},
-      {"an image off the screen's corner", Screen(2, 2) + Descriptor(2, 2, 0, 1) + kFour + kTrailer, kRejected},
+      {"an image right of the screen's corner", Screen(2, 2) + Descriptor(2, 2, 0, 1) + kFour + kTrailer, kRejected},
+      {"an image below the screen's corner", Screen(2, 2) + Descriptor(2, 2, 0, 0, 1) + kFour + kTrailer, kRejected},
       {"two images", Screen(2, 2) + Descriptor(2, 2) + kFour + Descriptor(2, 2) + kFour + kTrailer, kRejected},
       {"minimum code size 1", Screen(2, 2) + Descriptor(2, 2) + ImageData(1, Pack(1, {2, 0, 1, 0, 1, 3})) +
            kTrailer, kRejected},
@@ -150,7 +152,7 @@ TEST(SplashGifTest, DecodesOnlyAPictureWhoseOneImageFillsItExactly) {
       {"a code past the table", Screen(3, 1) + Descriptor(3, 1) + ImageData(2, Pack(2, {4, 1, 7, 5})) + kTrailer,
        kRejected},
       {"a table code first", Screen(2, 1) + Descriptor(2, 1) + ImageData(2, Pack(2, {4, 6, 5})) + kTrailer, kRejected},
-      {"an index outside 2 colours", Screen(2, 2, 0) + Descriptor(2, 2) + kFour + kTrailer, kRejected},
+      {"colour 2 of 2", Screen(1, 1, 0) + Descriptor(1, 1) + ImageData(2, Pack(2, {4, 2, 5})) + kTrailer, kRejected},
       {"a pixel too many", Screen(4, 1) + Descriptor(4, 1) + ImageData(2, Pack(2, {4, 0, 1, 2, 3, 0, 5})) + kTrailer,
        kRejected},
       {"a pixel too few", Screen(5, 1) + Descriptor(5, 1) + kFour + kTrailer, kRejected},

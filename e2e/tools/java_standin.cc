@@ -23,12 +23,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   std::wistringstream libraries(e2e::EnvironmentValue(L"TAVRELO_JAVA_LOAD_LIBRARY"));
   for (std::wstring library; std::getline(libraries, library, L';');) {
     HMODULE module = LoadLibraryW(library.c_str());
-    loaded += (loaded.size() > 1 ? "," : "") + e2e::JsonString(module ? e2e::ModuleFileName(module) : L"");
+    if (loaded.size() > 1) loaded += ',';
+    loaded += e2e::JsonString(module ? e2e::ModuleFileName(module) : L"");
   }
+  loaded += ']';
   const std::string record = e2e::Json().Text("command_line", GetCommandLineW()).Text("current_directory", folder)
       .Unsigned("startup_flags", startup.dwFlags).Unsigned("show_window", startup.wShowWindow)
       .Text("exe_path", e2e::ModuleFileName(nullptr)).Unsigned("start_time", e2e::FileTimeValue(created))
-      .Raw("loaded", loaded + "]").Done();
+      .Raw("loaded", loaded).Done();
   const std::wstring record_file = e2e::EnvironmentValue(L"TAVRELO_JAVA_RECORD");
   return !record_file.empty() && !e2e::WriteToFile(record_file, record + "\n", true);
 }

@@ -94,7 +94,8 @@ class Fake : public RegistryApi, public FileSystem, public MessageBoxes, public 
   void Show(const std::u16string& text) override { log.push_back(u"box: " + text); }
   std::u16string CurrentDirectory() override { return cwd; }
   bool ChangeDirectory(const std::u16string& folder) override {
-    log.push_back(u"chdir " + (cwd = folder));
+    cwd = folder;
+    log.push_back(u"chdir " + cwd);
     return true;
   }
   std::uint32_t StartHidden(const std::u16string& started, const std::u16string& folder) override {
@@ -124,7 +125,8 @@ class Fake : public RegistryApi, public FileSystem, public MessageBoxes, public 
   std::uint32_t Read(FileId file, std::uint8_t* buffer, std::uint32_t size, std::uint32_t* read) override {
     auto& [path, position] = open_files.at(file);
     const std::string chunk = disk.at(path).substr(position, size);
-    std::memcpy(buffer, chunk.data(), *read = static_cast<std::uint32_t>(chunk.size()));
+    *read = static_cast<std::uint32_t>(chunk.size());
+    std::memcpy(buffer, chunk.data(), chunk.size());
     position += chunk.size();
     return Step(u"read " + DecimalText(*read));
   }
@@ -160,7 +162,8 @@ class Fake : public RegistryApi, public FileSystem, public MessageBoxes, public 
     return !failing.empty() && line.starts_with(failing) ? 112 : 0;  // ERROR_DISK_FULL
   }
   std::uint32_t Open(const std::u16string& path, FileId* file) {
-    open_files[*file = next_file_++] = {path, 0};
+    *file = next_file_++;
+    open_files[*file] = {path, 0};
     return 0;
   }
 
