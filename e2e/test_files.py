@@ -96,10 +96,6 @@ class SupportFileTests(harness.LauncherTestCase):
             # The reader's own memory: it opens like a file, and every read fails (page 0 is unmapped).
             source.unlink()
             os.symlink("/proc/self/mem", source)
-
-        def folder():
-            source.unlink()
-            source.mkdir()
         written = {"hold_file": source, "hold_how": "write"}
         for case, fault, reason, options in [
                 ("a source missing", source.unlink, "File not found.", {}),
@@ -108,7 +104,6 @@ class SupportFileTests(harness.LauncherTestCase):
                 ("a read-only one", lambda: mount("--bind", "-o", "ro", self.session.scratch("ro")), "Access denied.",
                  {}),
                 ("a source that cannot be read", unreadable, "Not ready.", {}),
-                ("a folder in place of a source", folder, "Access denied.", {}),
                 ("a source that another program is writing", lambda: None, "Sharing violation.", written)]:
             with self.subTest(case):
                 self.reset()

@@ -139,13 +139,6 @@ std::string Inspect(HWND window) {
       .Done();
 }
 
-// Lets others read the held file, as most programs reading or writing a file do.
-e2e::UniqueKernelHandle HoldFile(const std::wstring& path) {
-  const DWORD access = Option(L"--hold-how") == L"write" ? GENERIC_WRITE : GENERIC_READ;
-  const HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  return e2e::UniqueKernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
-
 struct Box {
   HWND window;
   std::uint64_t seen_time;
@@ -289,16 +282,18 @@ int wmain(int argc, wchar_t** argv) {
     }
     g_options[argv[i]] = argv[i + 1];
   }
-  std::wstring command_line = L"\"";
-  command_line += Option(L"--exe");
-  command_line += L"\"";
+  std::wstring command_line = L"\"" + Option(L"--exe") + L"\"";
   const std::wstring cwd = Option(L"--cwd");
-  const std::wstring hold_path = Option(L"--hold-file");
-  const e2e::UniqueKernelHandle held = hold_path.empty() ? e2e::UniqueKernelHandle() : HoldFile(hold_path);
-  if (!hold_path.empty() && !held) {
-    std::fwprintf(stderr, L"tavrelo-driver: cannot hold %ls open: error %lu\n", hold_path.c_str(), GetLastError());
+  // The held file lets others read it, as most programs reading or writing a file do.
+  const std::wstring hold = Option(L"--hold-file");
+  const DWORD hold_access = Option(L"--hold-how") == L"write" ? GENERIC_WRITE : GENERIC_READ;
+  const HANDLE opened =
+      hold.empty() ? nullptr : CreateFileW(hold.c_str(), hold_access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, 0);
+  if (opened == INVALID_HANDLE_VALUE) {
+    std::fwprintf(stderr, L"tavrelo-driver: cannot hold %ls open: error %lu\n", hold.c_str(), GetLastError());
     return 1;
   }
+  const e2e::UniqueKernelHandle held(opened);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = Number(L"--show-command") >= 0 ? STARTF_USESHOWWINDOW : 0;
