@@ -349,9 +349,9 @@ class LauncherTestCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
         return folder
 
-    def app_folder(self, *parts, root=None):
-        """tavrelo.exe copied into a new folder under drive C: or ROOT, a Unix folder."""
-        return make_app_folder(self.session, root or self.remove_later(self.prefix.drive_c.joinpath(*parts)))
+    def app_folder(self, *parts):
+        """tavrelo.exe copied into a new folder under drive C:."""
+        return make_app_folder(self.session, self.remove_later(self.prefix.drive_c.joinpath(*parts)))
 
     def runtime(self, *parts, **options):
         return make_runtime(self.session, self.remove_later(self.prefix.drive_c.joinpath(*parts)), **options)

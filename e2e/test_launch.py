@@ -102,12 +102,9 @@ class SplashAndLaunchTests(LaunchCase):
                          {size: app_icon(size).tobytes() for size in ((32, 32), (16, 16))})
         self.assert_picture(self.screenshot(self.scratch / "96", seen), "splash-96dpi")
 
-    def test_an_application_folder_at_a_drive_root_or_beyond_ascii(self):
-        # At a root the folder keeps its backslash ("C:\\RostellCDMA"); other names reach the command unchanged.
-        for app in self.app_folder(root=self.prefix.drive_c), self.app_folder("Tavrelo Prüfung", "Ωmega 測試"):
-            with self.subTest(app.win):
-                self.record_file.unlink(missing_ok=True)
-                self.assert_launched(app, *self.launch(app, cwd=app.win))
+    def test_an_application_folder_beyond_ascii_reaches_the_command_unchanged(self):
+        app = self.app_folder("Tavrelo Prüfung", "Ωmega 測試")
+        self.assert_launched(app, *self.launch(app, cwd=app.win))
 
     def test_a_closed_splash_ends_the_launcher_with_1_at_once_and_starts_nothing(self):
         for how in ("wmclose", "syscommand"):
