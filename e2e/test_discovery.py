@@ -70,8 +70,7 @@ class DiscoveryTests(harness.LauncherTestCase):
         self.use_runtimes([("1.6", deep.home)])
         self.record_file.unlink(missing_ok=True)
         result, records = self.launch(self.app)
-        self.assertEqual(records, [])
-        self.assertEqual(len(result.boxes), 1, result.summary())
+        self.assertEqual((records, len(result.boxes)), ([], 1), result.summary())
         self.assertIn(result.boxes[0]["text"], DEEP_START_FAILED)
 
     def test_after_a_failed_search_plain_java_is_started(self):
