@@ -235,11 +235,12 @@ class Session:
 
 
 class DriverResult:
-    """What tavrelo-driver.exe saw (its JSON)."""
+    """What tavrelo-driver.exe saw (its JSON), with Wine's error output of the run (the bench reads traces there)."""
 
-    def __init__(self, data, path):
+    def __init__(self, data, path, stderr):
         self.data = data
         self.path = path
+        self.stderr = stderr
         self.exit_code = data.get("exit_code")
         self.killed = data.get("killed")
         self.boxes = data.get("message_boxes", [])
@@ -286,7 +287,7 @@ def run_driver(session, exe, cwd, out, *, env=None, dll_overrides=None, timeout_
     Path(out).with_suffix(".stderr.txt").write_bytes(done.stderr)
     if done.returncode or not Path(out).exists():
         raise RuntimeError(f"tavrelo-driver failed ({done.returncode}): {done.stderr.decode(errors='replace')[-999:]}")
-    return DriverResult(json.loads(Path(out).read_text(encoding="utf-8")), out)
+    return DriverResult(json.loads(Path(out).read_text(encoding="utf-8")), out, done.stderr)
 
 
 def read_records(path):
