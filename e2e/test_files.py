@@ -6,6 +6,7 @@ import os
 import select
 import shutil
 import subprocess
+import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
@@ -145,7 +146,8 @@ class SupportFileTests(harness.LauncherTestCase):
             launches.append(pool.submit(self.launch, self.app, kill_on_record=False, timeout_ms=60000))
             patience = 60 + 10 * self.session.program_start_seconds
             self.assertTrue(select.select([watch], [], [], patience)[0], f"waited in vain for {what}")
-        # The second one opened the source while Comm.jar is still missing: it must wait for the first's copy.
+        # The second one opened the source while Comm.jar is still missing: it waits for the first's copy, 2 s here.
+        time.sleep(2)
         self.assertFalse(self.record_file.exists(), "a runtime started while Comm.jar was half copied")
         pipe.write(b"rest of Comm.jar\n")
         pipe.close()

@@ -113,8 +113,10 @@ bool SaveClientRows(HWND window, const RECT& client, const std::wstring& path) {
 }
 
 std::string Inspect(HWND window) {
-  // Until nothing is left to paint and its thread has answered after that: what the program drew is then
-  // on screen, however slowly (emulated) it draws.
+  // Painted again (Wine 10 on a busy machine may draw a window's first painting stretched otherwise than all
+  // later ones), then until nothing is left to paint and its thread has answered after that: what the program
+  // draws is then on screen, however slowly (emulated) it draws.
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
   bool painted = false;
   for (const ULONGLONG end = GetTickCount64() + kPaintWaitMs; !painted && GetTickCount64() < end; Sleep(kPollMs)) {
     const bool nothing_to_paint = !GetUpdateRect(window, nullptr, FALSE);
