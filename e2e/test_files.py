@@ -51,8 +51,7 @@ class SupportFileTests(harness.LauncherTestCase):
         return {row: (self.support / os.path.basename(row)).read_bytes() for row in rows}
 
     def launch_and_start(self, reason=None, **options):
-        """A launch that starts the runtime, after a failure to copy Comm.jar for REASON (the system's text)
-        if given, else without a box. OPTIONS are the launch's."""
+        """A launch that starts the runtime, with the boxes of a failed copy of Comm.jar if REASON is given."""
         self.record_file.unlink(missing_ok=True)
         result, records = self.launch(self.app, **options)
         self.assertEqual([r["command_line"] for r in records], [command(f'"{self.jre.java}" ', self.app.win)])
